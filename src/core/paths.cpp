@@ -1,0 +1,85 @@
+#include "core/paths.h"
+
+#include "partners/game_client.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace Orv {
+namespace {
+
+DWORD Attributes(const std::wstring& path) {
+    if (path.empty()) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return ::GetFileAttributesW(path.c_str());
+}
+
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+} // namespace
+
+std::wstring ExecutablePath() {
+    std::vector<wchar_t> buffer(260);
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length < buffer.size()) {
+            return std::wstring(buffer.data(), length);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::wstring ParentFolder(const std::wstring& path) {
+    size_t end = path.size();
+    while (end > 0 && !IsSeparator(path[end - 1])) {
+        --end;
+    }
+    while (end > 0 && IsSeparator(path[end - 1])) {
+        --end;
+    }
+    // Keep the separator of a drive root ("C:\").
+    if (end == 2 && path.size() > 2 && path[1] == L':') {
+        return path.substr(0, 3);
+    }
+    return path.substr(0, end);
+}
+
+std::wstring JoinPath(const std::wstring& a, const std::wstring& b) {
+    if (a.empty()) {
+        return b;
+    }
+    if (IsSeparator(a.back())) {
+        return a + b;
+    }
+    return a + L"\\" + b;
+}
+
+bool PathExists(const std::wstring& path) {
+    return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool IsDirectory(const std::wstring& path) {
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsRegularFile(const std::wstring& path) {
+    const DWORD a = Attributes(path);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool IsInstallFolder(const std::wstring& folder) {
+    if (folder.empty()) {
+        return false;
+    }
+    if (IsDirectory(JoinPath(folder, kDataFolderName))) {
+        return true;
+    }
+    return IsRegularFile(JoinPath(folder, GameClient::kEngineExe));
+}
+
+} // namespace Orv

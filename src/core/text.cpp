@@ -1,0 +1,95 @@
+#include "core/text.h"
+
+#include "core/handles.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <fmt/xchar.h>
+
+namespace Orv {
+namespace {
+
+// Set before the entry point runs, from the primary language of the user's UI language.
+std::atomic<bool> turkishFlag{(::GetUserDefaultUILanguage() & 0x3FF) == LANG_TURKISH};
+
+} // namespace
+
+bool IsTurkish() {
+    return turkishFlag.load();
+}
+
+void SetTurkish(bool turkish) {
+    turkishFlag.exchange(turkish);
+}
+
+std::wstring Utf8ToWide(const char* bytes, size_t length) {
+    if (length == 0) {
+        return {};
+    }
+    const int inLength = static_cast<int>(length);
+    const int needed = ::MultiByteToWideChar(CP_UTF8, 0, bytes, inLength, nullptr, 0);
+    if (needed <= 0) {
+        return {};
+    }
+    std::wstring result(static_cast<size_t>(needed), L'\0');
+    if (::MultiByteToWideChar(CP_UTF8, 0, bytes, inLength, result.data(), needed) != needed) {
+        return {};
+    }
+    return result;
+}
+
+std::string WideToUtf8(const wchar_t* text, size_t length) {
+    if (length == 0) {
+        return {};
+    }
+    const int inLength = static_cast<int>(length);
+    const int needed = ::WideCharToMultiByte(CP_UTF8, 0, text, inLength, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0) {
+        return {};
+    }
+    std::string result(static_cast<size_t>(needed), '\0');
+    if (::WideCharToMultiByte(CP_UTF8, 0, text, inLength, result.data(), needed, nullptr, nullptr) !=
+        needed) {
+        return {};
+    }
+    return result;
+}
+
+std::wstring SizeText(uint64_t bytes) {
+    const double n = static_cast<double>(bytes);
+    if (bytes < 1024ULL) {
+        return fmt::format(L"{} B", bytes);
+    }
+    if (bytes < 1048576ULL) {
+        return fmt::format(L"{:.0f} KB", n * (1.0 / 1024.0));
+    }
+    if (bytes < 1073741824ULL) {
+        return fmt::format(L"{:.1f} MB", n * (1.0 / 1048576.0));
+    }
+    return fmt::format(L"{:.2f} GB", n * (1.0 / 1073741824.0));
+}
+
+std::wstring ErrorText(uint32_t code) {
+    const HMODULE winhttp = ::GetModuleHandleW(L"winhttp.dll");
+    DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
+    const void* source = nullptr;
+    if (code - 12000U <= 193U && winhttp != nullptr) {
+        flags |= FORMAT_MESSAGE_FROM_HMODULE;
+        source = winhttp;
+    }
+    wchar_t* buffer = nullptr;
+    const DWORD length =
+        ::FormatMessageW(flags, source, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    LocalMemory owner(buffer);
+    std::wstring text;
+    if (length > 0 && buffer != nullptr) {
+        text.assign(buffer, length);
+    }
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
+        text.pop_back();
+    }
+    return fmt::format(L"{} (#{})", text, code);
+}
+
+} // namespace Orv

@@ -1,0 +1,102 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Orv {
+
+// Colours of the window (RGB).
+namespace Colour {
+inline constexpr COLORREF Background = RGB(14, 18, 26);
+inline constexpr COLORREF Panel = RGB(24, 30, 42);
+inline constexpr COLORREF Accent = RGB(232, 168, 56);
+inline constexpr COLORREF AccentPressed = RGB(200, 140, 40);
+inline constexpr COLORREF Secondary = RGB(36, 44, 60);
+inline constexpr COLORREF SecondaryPressed = RGB(44, 54, 72);
+inline constexpr COLORREF SecondaryBorder = RGB(64, 76, 98);
+inline constexpr COLORREF Disabled = RGB(52, 60, 76);
+inline constexpr COLORREF Text = RGB(226, 232, 240);
+inline constexpr COLORREF Muted = RGB(140, 152, 170);
+inline constexpr COLORREF PrimaryText = RGB(20, 8, 8);
+inline constexpr COLORREF Error = RGB(248, 113, 113);
+inline constexpr COLORREF Success = RGB(110, 231, 160);
+} // namespace Colour
+
+// Control ids (labels and progress bars have id 0).
+enum ControlId : int {
+    IdPlay = 100,
+    IdRepair = 101,
+    IdGameFolder = 102,
+    IdBrowse = 103,
+    IdInstall = 104,
+    IdInstallFolder = 105,
+    IdDesktopShortcut = 106,
+    IdLanguage = 107,
+};
+
+inline constexpr const wchar_t* kWindowClass = L"OrvaneLauncher";
+inline constexpr const wchar_t* kWindowTitle = L"Orvane";
+inline constexpr int kClientWidth = 760;
+inline constexpr int kClientHeight = 456;
+inline constexpr UINT_PTR kRefreshTimer = 1;
+inline constexpr UINT kRefreshMilliseconds = 100;
+
+struct LanguageEntry {
+    std::string code;
+    std::wstring nativeName;
+};
+
+// Process-wide window state; fonts and brushes are created once and never freed.
+struct UiState {
+    HWND mainWindow = nullptr;
+    double scale = 1.0;
+    HFONT titleFont = nullptr;
+    HFONT textFont = nullptr;
+    HFONT smallFont = nullptr;
+    HFONT bigFont = nullptr;
+    HBRUSH backgroundBrush = nullptr;
+    HBRUSH panelBrush = nullptr;
+
+    // Launcher mode.
+    HWND versionLabel = nullptr;
+    HWND statusLabel = nullptr;
+    HWND mainBar = nullptr;
+    HWND detailLabel = nullptr;
+    HWND rowLabels[4] = {};
+    HWND rowBars[4] = {};
+    HWND repairButton = nullptr;
+    HWND folderButton = nullptr;
+    HWND playButton = nullptr;
+    HWND languageLabel = nullptr;
+    HWND languageBox = nullptr;
+
+    // Setup mode.
+    HWND folderEdit = nullptr;
+    HWND browseButton = nullptr;
+    HWND shortcutCheck = nullptr;
+    HWND installButton = nullptr;
+
+    // The game's language list.
+    std::vector<LanguageEntry> languages;
+
+    // Memory of the progress display.
+    bool failureShown = false;
+    uint64_t lastBytes = 0;
+    uint64_t lastSampleTick = 0;
+    double speed = 0.0;
+};
+
+UiState& Ui();
+
+// length x scale + 0.5, truncated toward zero.
+int Scale(int length);
+
+// "Segoe UI" at the given 96-dpi character height and weight.
+HFONT MakeFont(int size, int weight);
+
+// The four fonts and the two brushes, in the order title, text, small, big; background, panel.
+void CreateFontsAndBrushes();
+
+} // namespace Orv

@@ -1,0 +1,68 @@
+#include "core/text.h"
+
+#include <gtest/gtest.h>
+
+namespace Orv {
+namespace {
+
+TEST(SizeText, UsesBinaryUnitsWithFixedDecimals) {
+    EXPECT_EQ(SizeText(0), L"0 B");
+    EXPECT_EQ(SizeText(1023), L"1023 B");
+    EXPECT_EQ(SizeText(1024), L"1 KB");
+    EXPECT_EQ(SizeText(1600), L"2 KB");
+    EXPECT_EQ(SizeText(1048576), L"1.0 MB");
+    EXPECT_EQ(SizeText(1073741824ULL), L"1.00 GB");
+    EXPECT_EQ(SizeText(5700000000ULL), L"5.31 GB");
+}
+
+TEST(SizeText, RoundingMayReachTheNextThresholdAndThereIsNoTerabyte) {
+    EXPECT_EQ(SizeText(1048575), L"1024 KB");
+    EXPECT_EQ(SizeText(5ULL << 40), L"5120.00 GB");
+}
+
+TEST(ErrorText, IsTheSystemTextFollowedByTheCode) {
+    const std::wstring text = ErrorText(5);
+    ASSERT_GT(text.size(), std::wstring(L" (#5)").size());
+    EXPECT_EQ(text.substr(text.size() - 5), L" (#5)");
+    const std::wstring message = text.substr(0, text.size() - 5);
+    EXPECT_NE(message.back(), L'\n');
+    EXPECT_NE(message.back(), L'\r');
+    EXPECT_NE(message.back(), L' ');
+}
+
+TEST(ErrorText, UnknownCodeGivesOnlyTheBracketedCode) {
+    EXPECT_EQ(ErrorText(0x2FFFFFF0U), L" (#805306352)");
+}
+
+TEST(ErrorText, WinHttpRangeStillEndsInTheCode) {
+    const std::wstring text = ErrorText(12029);
+    EXPECT_EQ(text.substr(text.size() - 9), L" (#12029)");
+}
+
+TEST(Utf8, TurkishTextRoundTrips) {
+    const std::string bytes = "\xC4\xB0ndiriliyor:";
+    const std::wstring wide = Utf8ToWide(bytes);
+    EXPECT_EQ(wide, L"\u0130ndiriliyor:");
+    EXPECT_EQ(WideToUtf8(wide), bytes);
+}
+
+TEST(Utf8, EmptyAndInvalidInput) {
+    EXPECT_EQ(Utf8ToWide(std::string_view{}), L"");
+    EXPECT_EQ(WideToUtf8(std::wstring_view{}), "");
+    EXPECT_EQ(Utf8ToWide(std::string_view("a\xFF"
+                                          "b")),
+              L"a\uFFFDb");
+    EXPECT_EQ(WideToUtf8(std::wstring(L"x\xD800y")), "x\xEF\xBF\xBDy");
+}
+
+TEST(UiLanguage, PickFollowsTheFlagAtTheMomentOfUse) {
+    const bool before = IsTurkish();
+    SetTurkish(true);
+    EXPECT_STREQ(Pick(L"Cancelled.", L"\u0130ptal edildi."), L"\u0130ptal edildi.");
+    SetTurkish(false);
+    EXPECT_STREQ(Pick(L"Cancelled.", L"\u0130ptal edildi."), L"Cancelled.");
+    SetTurkish(before);
+}
+
+} // namespace
+} // namespace Orv

@@ -1,0 +1,65 @@
+#include "process.h"
+
+#include <utility>
+#include <vector>
+
+namespace Orv::Support {
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : process_(std::exchange(other.process_, nullptr)), id_(std::exchange(other.id_, 0)) {}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+    if (this != &other) {
+        if (process_ != nullptr) {
+            ::CloseHandle(process_);
+        }
+        process_ = std::exchange(other.process_, nullptr);
+        id_ = std::exchange(other.id_, 0);
+    }
+    return *this;
+}
+
+ChildProcess::~ChildProcess() {
+    if (process_ != nullptr) {
+        ::CloseHandle(process_);
+    }
+}
+
+std::optional<DWORD> ChildProcess::WaitExit(std::chrono::milliseconds limit) const {
+    if (process_ == nullptr ||
+        ::WaitForSingleObject(process_, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+        return std::nullopt;
+    }
+    DWORD code = 0;
+    ::GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+bool ChildProcess::Running() const {
+    return process_ != nullptr && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+void ChildProcess::Kill() const {
+    if (Running()) {
+        ::TerminateProcess(process_, 99);
+        ::WaitForSingleObject(process_, 5000);
+    }
+}
+
+ChildProcess StartProcess(const std::wstring& exe, const std::wstring& arguments,
+                          const std::wstring& workingFolder) {
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
+        return {};
+    }
+    ::CloseHandle(info.hThread);
+    return ChildProcess(info.hProcess, info.dwProcessId);
+}
+
+} // namespace Orv::Support

@@ -1,0 +1,38 @@
+#pragma once
+#include <windows.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+
+namespace Orv::Support {
+
+// A started child process; the handle is closed with the object (the child is not killed).
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ChildProcess(HANDLE process, DWORD id) : process_(process), id_(id) {}
+    ChildProcess(ChildProcess&& other) noexcept;
+    ChildProcess& operator=(ChildProcess&& other) noexcept;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess();
+
+    bool Started() const { return process_ != nullptr; }
+    DWORD Id() const { return id_; }
+    HANDLE Handle() const { return process_; }
+    // The exit code once the process has ended within the limit; nothing while it still runs.
+    std::optional<DWORD> WaitExit(std::chrono::milliseconds limit) const;
+    bool Running() const;
+    void Kill() const;
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
+// Starts "exe" with the argument text, in the working folder (or the current one when empty).
+ChildProcess StartProcess(const std::wstring& exe, const std::wstring& arguments,
+                          const std::wstring& workingFolder = {});
+
+} // namespace Orv::Support

@@ -1,0 +1,34 @@
+#pragma once
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace Orv::Support {
+
+// A fresh folder under the temporary folder, removed with everything in it at the end.
+class TempFolder {
+public:
+    explicit TempFolder(const std::wstring& prefix = L"orv");
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::wstring& Path() const { return path_; }
+    std::wstring operator/(const std::wstring& relative) const;
+
+private:
+    std::wstring path_;
+};
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes);
+std::string ReadFileOrEmpty(const std::wstring& path);
+void MakeDirectories(const std::wstring& path);
+bool Exists(const std::wstring& path);
+
+// Folder of the running test executable (where the built programs lie too).
+std::wstring BinaryFolder();
+
+// Polls the condition every 50 ms until it holds or the time is up; returns its last value.
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+} // namespace Orv::Support
