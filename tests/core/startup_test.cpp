@@ -80,6 +80,60 @@ TEST_F(Launcher, InstallationFolderStartsInLauncherModeAndLogsStartAndExit) {
     EXPECT_EQ(log.substr(log.size() - 8), "exit 0\r\n");
 }
 
+TEST_F(Launcher, WindowIsTheFixedSizeOrvaneWindowCentredOnTheScreen) {
+    Support::MakeDirectories(folder / L".orvane");
+    ChildProcess p = Start();
+    Track(p);
+    HWND window = WaitForWindow(p);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(Support::ControlText(window), L"Orvane");
+    RECT client{};
+    ::GetClientRect(window, &client);
+    const UINT dpi = ::GetDpiForWindow(window);
+    EXPECT_EQ(client.right, static_cast<LONG>(760 * (dpi / 96.0) + 0.5));
+    EXPECT_EQ(client.bottom, static_cast<LONG>(456 * (dpi / 96.0) + 0.5));
+    const LONG style = ::GetWindowLongW(window, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN),
+              WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN);
+    EXPECT_EQ(style & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0);
+    RECT frame{};
+    ::GetWindowRect(window, &frame);
+    const int expectedX = (::GetSystemMetrics(SM_CXSCREEN) - (frame.right - frame.left)) / 2;
+    EXPECT_NEAR(frame.left, expectedX, 1);
+    EXPECT_EQ(CloseAndWait(p, window), 0U);
+}
+
+TEST_F(Launcher, AutoModeStartsMinimised) {
+    Support::MakeDirectories(folder / L".orvane");
+    ChildProcess p = Start(L"--auto");
+    Track(p);
+    HWND window = WaitForWindow(p);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(WaitUntil([&] { return ::IsIconic(window) != FALSE; }, 5s));
+    EXPECT_EQ(CloseAndWait(p, window), 0U);
+}
+
+TEST_F(Launcher, ObserverHelperSeesAndClosesTheWindow) {
+    Support::MakeDirectories(folder / L".orvane");
+    ChildProcess p = Start();
+    Track(p);
+    ASSERT_NE(WaitForWindow(p), nullptr);
+    const std::wstring observer = Support::BinaryFolder() + L"\\orvobserve.exe";
+    const std::wstring out = folder / L"observed.txt";
+    const std::wstring pid = std::to_wstring(p.Id());
+    ChildProcess find = Support::StartProcess(observer, L"--out \"" + out + L"\" --pid " + pid + L" find");
+    EXPECT_EQ(find.WaitExit(kExitLimit), 0U);
+    EXPECT_FALSE(ReadFileOrEmpty(out).empty());
+    ChildProcess missing = Support::StartProcess(observer, L"mutex Local\\OrvaneNoSuchMutex");
+    EXPECT_EQ(missing.WaitExit(kExitLimit), 1U);
+    const std::wstring lock = L"mutex " + InstanceLockName(folder.Path());
+    ChildProcess present = Support::StartProcess(observer, lock);
+    EXPECT_EQ(present.WaitExit(kExitLimit), 0U);
+    ChildProcess close = Support::StartProcess(observer, L"--pid " + pid + L" close");
+    EXPECT_EQ(close.WaitExit(kExitLimit), 0U);
+    EXPECT_EQ(p.WaitExit(kExitLimit), 0U);
+}
+
 TEST_F(Launcher, EngineExeAloneAlsoMeansLauncherMode) {
     Support::WriteFileBytes(folder / L"Engine.exe", "MZ");
     ChildProcess p = Start();
