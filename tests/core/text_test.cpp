@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 namespace Orv {
 namespace {
 
@@ -21,7 +23,18 @@ TEST(SizeText, RoundingMayReachTheNextThresholdAndThereIsNoTerabyte) {
 }
 
 TEST(ErrorText, IsTheSystemTextFollowedByTheCode) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
+                                              FORMAT_MESSAGE_FROM_SYSTEM,
+                                          nullptr, 5, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    ASSERT_GT(length, 0U);
+    std::wstring system(buffer, length);
+    ::LocalFree(buffer);
+    while (!system.empty() && (system.back() == L'\n' || system.back() == L'\r' || system.back() == L' ')) {
+        system.pop_back();
+    }
     const std::wstring text = ErrorText(5);
+    EXPECT_EQ(text, system + L" (#5)");
     ASSERT_GT(text.size(), std::wstring(L" (#5)").size());
     EXPECT_EQ(text.substr(text.size() - 5), L" (#5)");
     const std::wstring message = text.substr(0, text.size() - 5);
