@@ -1,0 +1,29 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// What the launcher requires of the download server: under every mirror base URL (ending in "/"),
+// "manifest.txt" and the objects tree "objects/<first two hex digits>/<sha256>[.z]".
+namespace Orv::DownloadServer {
+
+// "OrvaneLauncher/" followed by the launcher version.
+std::wstring UserAgent();
+
+inline constexpr const wchar_t* kManifestName = L"manifest.txt";
+inline constexpr const char* kManifestNameUtf8 = "manifest.txt";
+inline constexpr const char* kObjectsFolderUtf8 = "objects";
+inline constexpr const char* kCompressedSuffixUtf8 = ".z";
+
+// The largest manifest body the launcher reads: 64 MiB.
+inline constexpr size_t kManifestLimit = 67108864;
+
+// "{}manifest.txt?t={}": the tick count makes every request distinct for caches.
+std::wstring ManifestUrl(const std::wstring& baseUrl, uint64_t tick);
+
+// "{}objects/{}/{}{}": base URL, first two characters of the hash, the hash, ".z" when compressed.
+std::wstring ObjectUrl(const std::wstring& baseUrl, const std::string& sha256, bool compressed);
+
+// The object's name below the objects folder, with "/": "<2 hex>/<sha256>[.z]".
+std::string ObjectRelativePath(const std::string& sha256, bool compressed);
+
+} // namespace Orv::DownloadServer

@@ -1,0 +1,177 @@
+#include "update/manifest.h"
+
+#include "core/text.h"
+
+#include <fmt/xchar.h>
+
+#include <limits>
+#include <optional>
+#include <string_view>
+
+namespace Orv {
+namespace {
+
+std::wstring ParseFailure(const std::wstring& detail) {
+    return fmt::format(L"{} ({})", Pick(L"Could not read the file list", L"S\u00FCr\u00FCm listesi okunamad\u0131"),
+                       detail);
+}
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// Reads a decimal the way the standard conversions do (leading white space, an optional sign,
+// digits up to the first other byte), but insists on at least one digit and on the range.
+template <class T>
+std::optional<T> ReadNumber(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && IsSpace(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    const size_t firstDigit = i;
+    uint64_t magnitude = 0;
+    constexpr uint64_t kMax = std::numeric_limits<uint64_t>::max();
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const uint64_t digit = static_cast<uint64_t>(text[i] - '0');
+        if (magnitude > (kMax - digit) / 10) {
+            return std::nullopt;
+        }
+        magnitude = magnitude * 10 + digit;
+    }
+    if (i == firstDigit) {
+        return std::nullopt;
+    }
+    if constexpr (std::is_signed_v<T>) {
+        const uint64_t limit = negative ? uint64_t{1} + static_cast<uint64_t>(std::numeric_limits<T>::max())
+                                        : static_cast<uint64_t>(std::numeric_limits<T>::max());
+        if (magnitude > limit) {
+            return std::nullopt;
+        }
+        return negative ? static_cast<T>(-static_cast<int64_t>(magnitude)) : static_cast<T>(magnitude);
+    } else {
+        if (negative && magnitude != 0) {
+            return std::nullopt;
+        }
+        if (magnitude > std::numeric_limits<T>::max()) {
+            return std::nullopt;
+        }
+        return static_cast<T>(magnitude);
+    }
+}
+
+std::vector<std::string_view> SplitTabs(std::string_view line) {
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = line.find('\t', start);
+        if (tab == std::string_view::npos) {
+            fields.push_back(line.substr(start));
+            return fields;
+        }
+        fields.push_back(line.substr(start, tab - start));
+        start = tab + 1;
+    }
+}
+
+bool IsRefusedPath(const std::wstring& path) {
+    return path.empty() || path.front() == L'\\' || path.find(L':') != std::wstring::npos ||
+           path.find(L"..") != std::wstring::npos;
+}
+
+// A file row: "f", sha256, size, zsize, "z" or other, kind, path. Returns the failure detail.
+std::optional<std::wstring> ParseFileRow(const std::vector<std::string_view>& fields, Manifest& manifest) {
+    if (fields.size() != 7 || fields[1].size() != 64 || fields[5].size() != 1) {
+        return L"f";
+    }
+    FileEntry entry;
+    entry.sha256 = std::string(fields[1]);
+    const auto size = ReadNumber<uint64_t>(fields[2]);
+    const auto zsize = ReadNumber<uint64_t>(fields[3]);
+    if (!size || !zsize) {
+        return L"f";
+    }
+    entry.size = *size;
+    entry.zsize = *zsize;
+    entry.compressed = fields[4] == "z";
+    entry.kind = fields[5][0];
+    entry.path = Utf8ToWide(fields[6]);
+    for (wchar_t& c : entry.path) {
+        if (c == L'/') {
+            c = L'\\';
+        }
+    }
+    if (IsRefusedPath(entry.path)) {
+        return L"path " + entry.path;
+    }
+    manifest.files.push_back(std::move(entry));
+    return std::nullopt;
+}
+
+// A key line. Returns the failure detail for a number key without a readable number.
+std::optional<std::wstring> ParseKeyLine(std::string_view key, std::string_view value, Manifest& manifest,
+                                         int32_t& format) {
+    if (key == "format" || key == "release") {
+        const auto number = ReadNumber<int32_t>(value);
+        if (!number) {
+            return std::wstring(key == "format" ? L"format" : L"release");
+        }
+        (key == "format" ? format : manifest.release) = *number;
+    } else if (key == "clientversion") {
+        manifest.clientVersion = Utf8ToWide(value);
+    } else if (key == "server") {
+        manifest.server = Utf8ToWide(value);
+    } else if (key == "launch") {
+        manifest.launch = Utf8ToWide(value);
+    } else if (key == "launcher") {
+        manifest.launcher = Utf8ToWide(value);
+    } else if (key == "created") {
+        manifest.created = Utf8ToWide(value);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Outcome<Manifest> ParseManifest(std::string text) {
+    Manifest manifest;
+    int32_t format = 0;
+    size_t position = 0;
+    const std::string_view all(text);
+    while (position < all.size()) {
+        size_t end = all.find('\n', position);
+        if (end == std::string_view::npos) {
+            end = all.size();
+        }
+        std::string_view line = all.substr(position, end - position);
+        position = end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (line.empty() || line.front() == '#') {
+            continue;
+        }
+        const auto fields = SplitTabs(line);
+        std::optional<std::wstring> failure;
+        if (fields[0] == "f") {
+            failure = ParseFileRow(fields, manifest);
+        } else if (fields.size() == 2) {
+            failure = ParseKeyLine(fields[0], fields[1], manifest, format);
+        }
+        if (failure) {
+            return Outcome<Manifest>::Failure(ParseFailure(*failure));
+        }
+    }
+    if (format != 1) {
+        return Outcome<Manifest>::Failure(ParseFailure(fmt::format(L"format {}", format)));
+    }
+    if (manifest.files.empty()) {
+        return Outcome<Manifest>::Failure(ParseFailure(L"empty"));
+    }
+    manifest.text = std::move(text);
+    return Outcome<Manifest>::Success(std::move(manifest));
+}
+
+} // namespace Orv
