@@ -1,9 +1,12 @@
-# Shared by scripts/test and scripts/demo: build trees, the Wine prefix, Xvfb and wineserver.
+# Shared by scripts/test and scripts/demo: build trees, the Wine prefix, Xvfb and wineserver, and
+# the download mirrors the tests talk to (nginx over http and https, and the fault server).
 # Source it; it defines functions and sets ORV_* variables.
 
 ORV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ORV_BUILD=${ORV_BUILD:-$ORV_ROOT/build}
 ORV_STARTED_PIDS=()
+ORV_PYTHON=${ORV_PYTHON:-/usr/bin/python3}
+if [ ! -x "$ORV_PYTHON" ]; then ORV_PYTHON=python3; fi
 
 # Wine runs 32-bit programs only where the kernel runs 32-bit user code. Elsewhere the same
 # sources are built for x86_64 and run in a 64-bit prefix; the shipped program stays 32-bit.
@@ -70,14 +73,215 @@ orv_start_wineserver() {
   /usr/lib/wine/wineserver64 -p >/dev/null 2>&1 </dev/null
 }
 
+# The Windows path of a Unix path (Wine's drive Z: is the Unix root).
+orv_windows_path() { # path
+  local path=$1
+  printf 'Z:%s\n' "${path//\//\\}"
+}
+
+# Distinct free TCP ports on 127.0.0.1.
+orv_free_ports() { # count
+  "$ORV_PYTHON" - "$1" <<'EOF'
+import socket, sys
+sockets = []
+for _ in range(int(sys.argv[1])):
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    sockets.append(s)
+print(" ".join(str(s.getsockname()[1]) for s in sockets))
+EOF
+}
+
+# Waits up to 30 s until every URL answers with any HTTP status (https ones checked against the CA
+# file, when given) while the process lives. Fails when it ends or the time is up.
+orv_wait_answers() { # pid cafile url...
+  "$ORV_PYTHON" - "$@" <<'EOF'
+import ssl, sys, time, urllib.error, urllib.request
+pid, cafile, urls = sys.argv[1], sys.argv[2], sys.argv[3:]
+handlers = [urllib.request.ProxyHandler({})]
+if cafile:
+    handlers.append(urllib.request.HTTPSHandler(context=ssl.create_default_context(cafile=cafile)))
+opener = urllib.request.build_opener(*handlers)
+
+def alive():
+    try:
+        with open("/proc/%s/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+def answers(url):
+    try:
+        opener.open(url, timeout=2).close()
+    except urllib.error.HTTPError:
+        pass
+    except Exception:
+        return False
+    return True
+
+end = time.monotonic() + 30
+pending = list(urls)
+while pending and alive() and time.monotonic() < end:
+    pending = [url for url in pending if not answers(url)]
+    if pending:
+        time.sleep(0.1)
+sys.exit(1 if pending else 0)
+EOF
+}
+
+# Whether the process runs (a child that ended but was not waited for does not).
+orv_alive() { # pid
+  local stat
+  stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+  stat=${stat##*) }
+  [ "${stat%% *}" != Z ]
+}
+
+# Ends a server left behind by an earlier run that was killed before it could clean up: the
+# process in the pid file, only when its command line still names the marker.
+orv_stop_stale() { # pidfile marker
+  local pid
+  pid=$(cat "$1" 2>/dev/null || true)
+  if [ -n "$pid" ] && tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -qF -- "$2"; then
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do
+      orv_alive "$pid" || break
+      sleep 0.1
+    done
+  fi
+  rm -f "$1"
+}
+
+orv_forget_pid() { # pid
+  local kept=() pid
+  for pid in "${ORV_STARTED_PIDS[@]}"; do
+    if [ "$pid" != "$1" ]; then kept+=("$pid"); fi
+  done
+  ORV_STARTED_PIDS=("${kept[@]}")
+}
+
+# A self-signed certificate for "localhost", made once and again only when it nears its end.
+orv_make_certificate() { # folder
+  local dir=$1
+  if [ -s "$dir/localhost.key" ] &&
+    openssl x509 -checkend 86400 -noout -in "$dir/localhost.crt" >/dev/null 2>&1; then
+    return 0
+  fi
+  mkdir -p "$dir"
+  echo "mirrors: making a certificate for localhost in $dir"
+  openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 -subj /CN=localhost \
+    -addext subjectAltName=DNS:localhost -addext extendedKeyUsage=serverAuth \
+    -keyout "$dir/localhost.key.new" -out "$dir/localhost.crt.new" >/dev/null 2>&1
+  mv -f "$dir/localhost.key.new" "$dir/localhost.key"
+  mv -f "$dir/localhost.crt.new" "$dir/localhost.crt"
+}
+
+# nginx serving the mirror root over http (127.0.0.1) and https (localhost), each on a free port.
+orv_start_nginx() {
+  local state=$ORV_SERVERS/nginx tls=$ORV_SERVERS/tls user_line= attempt pid http_port https_port
+  mkdir -p "$state/temp"
+  orv_stop_stale "$state/nginx.pid" "$state/nginx.conf"
+  : >"$state/access.log"
+  : >"$state/error.log"
+  : >"$state/nginx.out"
+  if [ "$(id -u)" = 0 ]; then user_line="user root root;"; fi
+  for attempt in 1 2 3; do
+    read -r http_port https_port < <(orv_free_ports 2)
+    sed -e "s|@USER_LINE@|$user_line|" -e "s|@STATE@|$state|g" -e "s|@TLS@|$tls|g" \
+      -e "s|@MIRROR@|$ORV_MIRROR|g" -e "s|@HTTP_PORT@|$http_port|g" -e "s|@HTTPS_PORT@|$https_port|g" \
+      "$ORV_ROOT/tests/support/nginx.conf.in" >"$state/nginx.conf"
+    nginx -p "$state" -e "$state/error.log" -c "$state/nginx.conf" </dev/null >>"$state/nginx.out" 2>&1 &
+    pid=$!
+    ORV_STARTED_PIDS+=("$pid")
+    if orv_wait_answers "$pid" "$tls/localhost.crt" "http://127.0.0.1:$http_port/" \
+      "https://localhost:$https_port/"; then
+      export ORV_HTTP_BASE="http://127.0.0.1:$http_port/"
+      export ORV_HTTPS_BASE="https://localhost:$https_port/"
+      return 0
+    fi
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    orv_forget_pid "$pid"
+  done
+  echo "mirrors: nginx did not start; see $state/error.log and $state/nginx.out" >&2
+  tail -n 5 "$state/error.log" "$state/nginx.out" >&2 || true
+  return 1
+}
+
+# tests/support/fault_server.py on a free port, over the same mirror root.
+orv_start_fault_server() {
+  local state=$ORV_SERVERS/fault pid port=
+  mkdir -p "$state"
+  orv_stop_stale "$state/server.pid" fault_server.py
+  rm -f "$state/port"
+  "$ORV_PYTHON" "$ORV_ROOT/tests/support/fault_server.py" --root "$ORV_MIRROR" --port-file "$state/port" \
+    </dev/null >"$state/server.log" 2>&1 &
+  pid=$!
+  ORV_STARTED_PIDS+=("$pid")
+  echo "$pid" >"$state/server.pid"
+  for _ in $(seq 300); do
+    port=$(cat "$state/port" 2>/dev/null || true)
+    if [ -n "$port" ] || ! orv_alive "$pid"; then break; fi
+    sleep 0.1
+  done
+  if [ -z "$port" ] || ! orv_wait_answers "$pid" "" "http://127.0.0.1:$port/"; then
+    echo "mirrors: the fault server did not start; see $state/server.log" >&2
+    tail -n 20 "$state/server.log" >&2 || true
+    return 1
+  fi
+  rm -f "$ORV_MIRROR/_fault/requests.log"
+  export ORV_FAULT_BASE="http://127.0.0.1:$port/"
+}
+
+# The download mirrors for the tests, over an emptied mirror root in the test build tree. Exports
+# ORV_MIRROR_ROOT (as a Windows path), ORV_HTTP_BASE, ORV_HTTPS_BASE and ORV_FAULT_BASE; the
+# servers' pids go to ORV_STARTED_PIDS, so orv_stop_all ends them.
+orv_start_mirrors() {
+  ORV_SERVERS=$ORV_TEST_TREE/servers
+  ORV_MIRROR=$ORV_TEST_TREE/mirror
+  rm -rf "$ORV_MIRROR"
+  mkdir -p "$ORV_MIRROR/_fault" "$ORV_SERVERS"
+  orv_make_certificate "$ORV_SERVERS/tls"
+  orv_start_nginx
+  orv_start_fault_server
+  export ORV_MIRROR_ROOT
+  ORV_MIRROR_ROOT=$(orv_windows_path "$ORV_MIRROR")
+  echo "mirrors: $ORV_HTTP_BASE $ORV_HTTPS_BASE, faults $ORV_FAULT_BASE, root $ORV_MIRROR"
+}
+
+# Makes the prefix's WinHTTP trust the mirrors' certificate: adds it to the user's Root store.
+orv_trust_certificate() {
+  local out=$ORV_SERVERS/tls/orvtrust.txt
+  if ! "$ORV_WINE" "$ORV_TEST_TREE/bin/orvtrust.exe" \
+    "$(orv_windows_path "$ORV_SERVERS/tls/localhost.crt")" >"$out" 2>&1 </dev/null; then
+    echo "mirrors: could not add the certificate to the prefix's Root store:" >&2
+    cat "$out" >&2
+    return 1
+  fi
+}
+
+# Children and grandchildren of a process, deepest last.
+orv_descendants() { # pid
+  local child
+  for child in $(pgrep -P "$1" 2>/dev/null); do
+    echo "$child"
+    orv_descendants "$child"
+  done
+}
+
+# Ends what the script started (with what those started, like the test a running ctest was on)
+# first, so nothing starts Wine again after the wineserver is stopped.
 orv_stop_all() {
+  local pid targets=()
+  for pid in "${ORV_STARTED_PIDS[@]}"; do
+    targets+=("$pid" $(orv_descendants "$pid"))
+  done
+  if [ ${#targets[@]} -gt 0 ]; then
+    kill "${targets[@]}" 2>/dev/null || true
+  fi
   if [ -n "${WINEPREFIX:-}" ]; then
     /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 </dev/null || true
   fi
-  local pid
-  for pid in "${ORV_STARTED_PIDS[@]}"; do
-    kill "$pid" 2>/dev/null || true
-  done
   for pid in "${ORV_STARTED_PIDS[@]}"; do
     wait "$pid" 2>/dev/null || true
   done

@@ -38,7 +38,7 @@ void PaintHeader(HWND window) {
     ::SelectObject(dc, ui.smallFont);
     ::SetTextColor(dc, Colour::Accent);
     const wchar_t* subtitle = App().mode == LauncherMode::Launcher
-                                  ? Pick(L"CLOSED BETA  \u00B7  LAUNCHER", L"KAPALI BETA  \u00B7  LAUNCHER")
+                                  ? Pick(L"CLOSED BETA  ·  LAUNCHER", L"KAPALI BETA  ·  LAUNCHER")
                                   : Pick(L"SETUP", L"KURULUM");
     DrawTextLine(dc, subtitle, 32, 58, 500, 80);
 

@@ -12,11 +12,12 @@ namespace Orv {
 namespace {
 
 std::wstring ParseFailure(const std::wstring& detail) {
-    return fmt::format(L"{} ({})", Pick(L"Could not read the file list", L"S\u00FCr\u00FCm listesi okunamad\u0131"),
-                       detail);
+    return fmt::format(L"{} ({})", Pick(L"Could not read the file list", L"Sürüm listesi okunamadı"), detail);
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // Reads a decimal the way the standard conversions do (leading white space, an optional sign,
 // digits up to the first other byte), but insists on at least one digit and on the range.

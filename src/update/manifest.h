@@ -9,12 +9,12 @@ namespace Orv {
 
 // One file of a release.
 struct FileEntry {
-    std::wstring path;     // relative to the game folder, with backslashes
-    uint64_t size = 0;     // bytes of the finished file
-    std::string sha256;    // 64 lower-case hex digits of the finished file
-    uint64_t zsize = 0;    // bytes of the object on the server
+    std::wstring path;  // relative to the game folder, with backslashes
+    uint64_t size = 0;  // bytes of the finished file
+    std::string sha256; // 64 lower-case hex digits of the finished file
+    uint64_t zsize = 0; // bytes of the object on the server
     bool compressed = false;
-    char kind = '-';       // 's': the launcher itself; 'k': only has to exist
+    char kind = '-'; // 's': the launcher itself; 'k': only has to exist
 };
 
 inline constexpr char kKindLauncher = 's';

@@ -33,8 +33,9 @@ Sha256::Sha256() {
     }
     DWORD objectLength = 0;
     ULONG written = 0;
-    if (!BCRYPT_SUCCESS(::BCryptGetProperty(provider, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectLength),
-                                            sizeof objectLength, &written, 0))) {
+    if (!BCRYPT_SUCCESS(::BCryptGetProperty(provider, BCRYPT_OBJECT_LENGTH,
+                                            reinterpret_cast<PUCHAR>(&objectLength), sizeof objectLength,
+                                            &written, 0))) {
         return;
     }
     object_.resize(objectLength);
@@ -87,8 +88,9 @@ std::string HexDigest(const unsigned char* bytes, size_t length) {
 
 std::optional<std::string> Sha256OfFile(const std::wstring& path, std::stop_token stopToken,
                                         const std::function<void(uint64_t)>& onProgress) {
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
         return std::nullopt;
     }

@@ -1,0 +1,18 @@
+#pragma once
+#include "core/outcome.h"
+#include "update/manifest.h"
+
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace Orv {
+
+// Base URLs ending in "/", from .orvane\mirrors.txt or else the built-in primary and fallback.
+std::vector<std::wstring> ReadMirrors(const std::wstring& gameFolder);
+
+// The manifest from the first mirror that serves a valid one; mirrorIndex is set on success only.
+Outcome<Manifest> FetchManifest(const std::vector<std::wstring>& mirrors, std::stop_token stopToken,
+                                int& mirrorIndex);
+
+} // namespace Orv

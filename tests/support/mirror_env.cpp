@@ -1,0 +1,175 @@
+#include "mirror_env.h"
+
+#include "core/handles.h"
+#include "test_folder.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <utility>
+
+namespace Orv::Support {
+namespace {
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+std::wstring OptionalEnvironment(const wchar_t* name) {
+    std::wstring value(256, L'\0');
+    for (;;) {
+        const DWORD length = ::GetEnvironmentVariableW(name, value.data(), static_cast<DWORD>(value.size()));
+        if (length < value.size()) {
+            value.resize(length);
+            break;
+        }
+        value.resize(length);
+    }
+    return value;
+}
+
+std::wstring FromEnvironment(const wchar_t* name) {
+    std::wstring value = OptionalEnvironment(name);
+    if (value.empty()) {
+        ADD_FAILURE() << Narrow(name)
+                      << " is not set: run the tests with scripts/test, which starts the download mirrors";
+    }
+    return value;
+}
+
+std::wstring FaultFile(const wchar_t* name) {
+    const std::wstring root = MirrorRoot();
+    return root.empty() ? std::wstring() : root + L"\\_fault\\" + name;
+}
+
+void DeleteIfThere(const std::wstring& path) {
+    if (!::DeleteFileW(path.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND &&
+        ::GetLastError() != ERROR_PATH_NOT_FOUND) {
+        ADD_FAILURE() << "cannot delete " << Narrow(path) << " (error " << ::GetLastError() << ")";
+    }
+}
+
+std::vector<std::string> SplitTabs(const std::string& line) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos) {
+            return fields;
+        }
+        start = tab + 1;
+    }
+}
+
+} // namespace
+
+std::wstring MirrorRoot() {
+    std::wstring root = FromEnvironment(L"ORV_MIRROR_ROOT");
+    while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) {
+        root.pop_back();
+    }
+    return root;
+}
+
+std::wstring HttpBase() {
+    return FromEnvironment(L"ORV_HTTP_BASE");
+}
+
+std::wstring HttpsBase() {
+    return FromEnvironment(L"ORV_HTTPS_BASE");
+}
+
+std::wstring FaultBase() {
+    return FromEnvironment(L"ORV_FAULT_BASE");
+}
+
+std::wstring SmallDisk() {
+    return OptionalEnvironment(L"ORV_SMALL_DISK");
+}
+
+void SetFaultRules(const std::string& json) {
+    const std::wstring rules = FaultFile(L"rules.json");
+    if (rules.empty()) {
+        return;
+    }
+    const std::wstring folder = rules.substr(0, rules.find_last_of(L'\\'));
+    if (!::CreateDirectoryW(folder.c_str(), nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        ADD_FAILURE() << "cannot create " << Narrow(folder) << " (error " << ::GetLastError() << ")";
+        return;
+    }
+    // Written beside the rules and moved over them, so the server never reads half a file. Each
+    // call makes a new file, which the server takes as new rules even within the same second.
+    static std::atomic<unsigned> counter{0};
+    const std::wstring temp =
+        rules + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." + std::to_wstring(counter++) + L".tmp";
+    bool written = false;
+    {
+        FileHandle file(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            ADD_FAILURE() << "cannot create " << Narrow(temp) << " (error " << ::GetLastError() << ")";
+            return;
+        }
+        DWORD count = 0;
+        written = ::WriteFile(file.Get(), json.data(), static_cast<DWORD>(json.size()), &count, nullptr) &&
+                  count == json.size();
+        if (!written) {
+            ADD_FAILURE() << "cannot write " << Narrow(temp) << " (error " << ::GetLastError() << ")";
+        }
+    }
+    if (written && !::MoveFileExW(temp.c_str(), rules.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        ADD_FAILURE() << "cannot replace " << Narrow(rules) << " (error " << ::GetLastError() << ")";
+        written = false;
+    }
+    if (!written) {
+        ::DeleteFileW(temp.c_str());
+    }
+}
+
+void ClearFaultRules() {
+    const std::wstring rules = FaultFile(L"rules.json");
+    if (!rules.empty()) {
+        DeleteIfThere(rules);
+    }
+}
+
+std::vector<RequestRecord> FaultRequests() {
+    std::vector<RequestRecord> records;
+    const std::wstring log = FaultFile(L"requests.log");
+    if (log.empty()) {
+        return records;
+    }
+    const std::string text = ReadFileOrEmpty(log);
+    size_t start = 0;
+    // Only whole lines: one the server is still writing has no line end yet.
+    for (size_t end = text.find('\n'); end != std::string::npos;
+         start = end + 1, end = text.find('\n', start)) {
+        const std::vector<std::string> fields = SplitTabs(text.substr(start, end - start));
+        if (fields.size() != 6) {
+            ADD_FAILURE() << "malformed line in " << Narrow(log) << ": " << text.substr(start, end - start);
+            continue;
+        }
+        RequestRecord record;
+        record.path = fields[0];
+        record.query = fields[1];
+        record.range = fields[2];
+        record.userAgent = fields[3];
+        record.cacheControl = fields[4];
+        record.status = std::atoi(fields[5].c_str());
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+void ClearFaultRequests() {
+    const std::wstring log = FaultFile(L"requests.log");
+    if (!log.empty()) {
+        DeleteIfThere(log);
+    }
+}
+
+} // namespace Orv::Support

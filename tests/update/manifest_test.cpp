@@ -1,0 +1,168 @@
+#include "core/text.h"
+#include "update/manifest.h"
+
+#include <gtest/gtest.h>
+
+namespace Orv {
+namespace {
+
+const std::string kHash(64, 'a');
+
+std::string Row(const std::string& rest) {
+    return "f\t" + kHash + "\t" + rest + "\n";
+}
+
+// English texts for the exact messages.
+class ManifestParse : public ::testing::Test {
+protected:
+    void SetUp() override {
+        before = IsTurkish();
+        SetTurkish(false);
+    }
+    void TearDown() override { SetTurkish(before); }
+
+    static std::wstring Failure(const std::string& text) {
+        auto result = ParseManifest(text);
+        EXPECT_FALSE(result.ok());
+        return result.message;
+    }
+    static Manifest Parsed(const std::string& text) {
+        auto result = ParseManifest(text);
+        EXPECT_TRUE(result.ok()) << WideToUtf8(result.message);
+        return result.value.value_or(Manifest{});
+    }
+    bool before = false;
+};
+
+TEST_F(ManifestParse, MinimalManifestKeepsTheTextAndEveryField) {
+    const std::string text =
+        "# release notes\nformat\t1\nrelease\t42\nclientversion\t1.0.3\nserver\t10.0.0.1:4000\n"
+        "launch\tUpdater.exe\nlauncher\t1.0.0\ncreated\t2025-03-07\n" +
+        Row("100\t60\tz\t-\tdata/maps/\xC3\xA7"
+            "arsi.dat") +
+        Row("5\t5\t-\ts\tOrvane.exe");
+    const Manifest m = Parsed(text);
+    EXPECT_EQ(m.release, 42);
+    EXPECT_EQ(m.clientVersion, L"1.0.3");
+    EXPECT_EQ(m.server, L"10.0.0.1:4000");
+    EXPECT_EQ(m.launch, L"Updater.exe");
+    EXPECT_EQ(m.launcher, L"1.0.0");
+    EXPECT_EQ(m.created, L"2025-03-07");
+    EXPECT_EQ(m.text, text);
+    ASSERT_EQ(m.files.size(), 2U);
+    EXPECT_EQ(m.files[0].path, L"data\\maps\\\u00E7arsi.dat");
+    EXPECT_EQ(m.files[0].size, 100U);
+    EXPECT_EQ(m.files[0].zsize, 60U);
+    EXPECT_TRUE(m.files[0].compressed);
+    EXPECT_EQ(m.files[0].kind, '-');
+    EXPECT_EQ(m.files[0].sha256, kHash);
+    EXPECT_FALSE(m.files[1].compressed);
+    EXPECT_EQ(m.files[1].kind, 's');
+}
+
+TEST_F(ManifestParse, FormatAndEmptinessAreCheckedAtTheEnd) {
+    EXPECT_EQ(Failure(""), L"Could not read the file list (format 0)");
+    EXPECT_EQ(Failure("# only\n\nformat\t1\n"), L"Could not read the file list (empty)");
+    EXPECT_EQ(Failure("format\t2\n" + Row("1\t1\t-\t-\ta")), L"Could not read the file list (format 2)");
+    EXPECT_EQ(Failure(Row("1\t1\t-\t-\ta")), L"Could not read the file list (format 0)");
+}
+
+TEST_F(ManifestParse, ByteOrderMarkMakesTheFirstKeyUnknown) {
+    EXPECT_EQ(Failure("\xEF\xBB\xBF"
+                      "format\t1\n" +
+                      Row("1\t1\t-\t-\ta")),
+              L"Could not read the file list (format 0)");
+}
+
+TEST_F(ManifestParse, TurkishMessage) {
+    SetTurkish(true);
+    EXPECT_EQ(Failure(""), L"S\u00FCr\u00FCm listesi okunamad\u0131 (format 0)");
+}
+
+TEST_F(ManifestParse, LineEndsAndCarriageReturns) {
+    const Manifest m = Parsed("format\t1\r\nf\t" + kHash + "\t3\t3\t-\t-\tlast.txt");
+    ASSERT_EQ(m.files.size(), 1U);
+    EXPECT_EQ(m.files[0].path, L"last.txt");
+    // A CR is dropped only at the end of a line; one inside a field stays.
+    const Manifest inner = Parsed("format\t1\nserver\ta\rb\r\n" + Row("1\t1\t-\t-\tx"));
+    EXPECT_EQ(inner.server, L"a\rb");
+    const Manifest trailing = Parsed("format\t1\n" + Row("1\t1\t-\t-\tname\r"));
+    EXPECT_EQ(trailing.files[0].path, L"name");
+}
+
+TEST_F(ManifestParse, KeyLinesNeedExactlyTwoFieldsAndTheLastOneWins) {
+    const Manifest m = Parsed("format\t1\nserver\ta\tb\nlonely\nserver\tfirst\nserver\tsecond\nother\tkey\n" +
+                              Row("1\t1\t-\t-\tx"));
+    EXPECT_EQ(m.server, L"second");
+    const Manifest spaced = Parsed("format\t1\nlaunch\t Game Client.exe \n" + Row("1\t1\t-\t-\tx"));
+    EXPECT_EQ(spaced.launch, L" Game Client.exe ");
+}
+
+TEST_F(ManifestParse, FileRowShapeIsStrict) {
+    const std::wstring f = L"Could not read the file list (f)";
+    EXPECT_EQ(Failure("format\t1\nf\t" + kHash + "\t1\t1\t-\t-\n"), f);       // six fields
+    EXPECT_EQ(Failure("format\t1\nf\t" + kHash + "\t1\t1\t-\t-\ta\tb\n"), f); // eight fields
+    EXPECT_EQ(Failure("format\t1\nf\t" + kHash + "\t1\t1\t-\t-\ta\t\n"), f);  // trailing tab
+    EXPECT_EQ(Failure("format\t1\nf\t" + std::string(63, 'a') + "\t1\t1\t-\t-\ta\n"), f);
+    EXPECT_EQ(Failure("format\t1\nf\t" + std::string(65, 'a') + "\t1\t1\t-\t-\ta\n"), f);
+    EXPECT_EQ(Failure("format\t1\n" + Row("1\t1\t-\tss\ta")), f);
+    EXPECT_EQ(Failure("format\t1\n" + Row("1\t1\t-\t\ta")), f);
+}
+
+TEST_F(ManifestParse, FirstBadRowEndsTheParse) {
+    EXPECT_EQ(Failure("format\t1\n" + Row("1\t1\t-\t-\tgood") + "f\tshort\n" + Row("1\t1\t-\t-\t../bad")),
+              L"Could not read the file list (f)");
+}
+
+TEST_F(ManifestParse, OnlyALowerCaseZAloneMeansCompressed) {
+    const Manifest m =
+        Parsed("format\t1\n" + Row("1\t1\tZ\t-\ta") + Row("1\t1\tzz\t-\tb") + Row("1\t1\t\t-\tc"));
+    EXPECT_FALSE(m.files[0].compressed);
+    EXPECT_FALSE(m.files[1].compressed);
+    EXPECT_FALSE(m.files[2].compressed);
+}
+
+TEST_F(ManifestParse, UnsafePathsAreRefusedWithTheConvertedPath) {
+    auto refused = [&](const std::string& path) {
+        return Failure("format\t1\n" + Row("1\t1\t-\t-\t" + path));
+    };
+    EXPECT_EQ(refused(""), L"Could not read the file list (path )");
+    EXPECT_EQ(refused("/etc/passwd"), L"Could not read the file list (path \\etc\\passwd)");
+    EXPECT_EQ(refused("\\\\server\\share"), L"Could not read the file list (path \\\\server\\share)");
+    EXPECT_EQ(refused("C:/Windows/x.dll"), L"Could not read the file list (path C:\\Windows\\x.dll)");
+    EXPECT_EQ(refused("data/file:stream"), L"Could not read the file list (path data\\file:stream)");
+    EXPECT_EQ(refused("data/../../x"), L"Could not read the file list (path data\\..\\..\\x)");
+    EXPECT_EQ(refused("notes..txt"), L"Could not read the file list (path notes..txt)");
+}
+
+TEST_F(ManifestParse, NumbersReadLikeTheStandardConversions) {
+    const Manifest m = Parsed("format\t 1x\nrelease\t+7\n" + Row(" 12abc\t0034\t-\t-\ta"));
+    EXPECT_EQ(m.release, 7);
+    EXPECT_EQ(m.files[0].size, 12U);
+    EXPECT_EQ(m.files[0].zsize, 34U);
+    const Manifest big = Parsed("format\t1\n" + Row("18446744073709551615\t1\t-\t-\ta"));
+    EXPECT_EQ(big.files[0].size, 18446744073709551615ULL);
+    EXPECT_EQ(Parsed("format\t1\nrelease\t-5\n" + Row("1\t1\t-\t-\ta")).release, -5);
+}
+
+TEST_F(ManifestParse, NumbersWithoutDigitsOrOutOfRangeAreFailures) {
+    EXPECT_EQ(Failure("format\t1\n" + Row("abc\t1\t-\t-\ta")), L"Could not read the file list (f)");
+    EXPECT_EQ(Failure("format\t1\n" + Row("1\t\t-\t-\ta")), L"Could not read the file list (f)");
+    EXPECT_EQ(Failure("format\t1\n" + Row("18446744073709551616\t1\t-\t-\ta")),
+              L"Could not read the file list (f)");
+    EXPECT_EQ(Failure("format\t1\n" + Row("-1\t1\t-\t-\ta")), L"Could not read the file list (f)");
+    EXPECT_EQ(Failure("format\tone\n" + Row("1\t1\t-\t-\ta")), L"Could not read the file list (format)");
+    EXPECT_EQ(Failure("format\t1\nrelease\t99999999999\n" + Row("1\t1\t-\t-\ta")),
+              L"Could not read the file list (release)");
+    EXPECT_EQ(Failure("format\t1\nrelease\t\n" + Row("1\t1\t-\t-\ta")),
+              L"Could not read the file list (release)");
+}
+
+TEST_F(ManifestParse, DuplicatePathsAndHashesAreKept) {
+    const Manifest m =
+        Parsed("format\t1\n" + Row("1\t1\t-\t-\ta") + Row("1\t1\t-\t-\ta") + Row("1\t1\t-\t-\tb"));
+    EXPECT_EQ(m.files.size(), 3U);
+}
+
+} // namespace
+} // namespace Orv
