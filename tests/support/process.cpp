@@ -1,5 +1,7 @@
 #include "process.h"
 
+#include "core/handles.h"
+
 #include <utility>
 #include <vector>
 
@@ -47,14 +49,30 @@ void ChildProcess::Kill() const {
 }
 
 ChildProcess StartProcess(const std::wstring& exe, const std::wstring& arguments,
-                          const std::wstring& workingFolder) {
+                          const std::wstring& workingFolder, const std::wstring& outputFile) {
     std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    FileHandle output;
+    FileHandle input;
+    if (!outputFile.empty()) {
+        SECURITY_ATTRIBUTES inherited{sizeof inherited, nullptr, TRUE};
+        constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+        output.Reset(::CreateFileW(outputFile.c_str(), GENERIC_WRITE, share, &inherited, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+        input.Reset(::CreateFileW(L"NUL", GENERIC_READ, share, &inherited, OPEN_EXISTING, 0, nullptr));
+        if (!output || !input) {
+            return {};
+        }
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input.Get();
+        startup.hStdOutput = output.Get();
+        startup.hStdError = output.Get();
+    }
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (!::CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, output ? TRUE : FALSE, 0, nullptr,
                           workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
         return {};
     }

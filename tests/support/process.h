@@ -31,8 +31,10 @@ private:
     DWORD id_ = 0;
 };
 
-// Starts "exe" with the argument text, in the working folder (or the current one when empty).
+// Starts "exe" with the argument text, in the working folder (or the current one when empty). With an
+// output file, the child's standard output and standard error go to that file (created anew) and its
+// standard input is NUL.
 ChildProcess StartProcess(const std::wstring& exe, const std::wstring& arguments,
-                          const std::wstring& workingFolder = {});
+                          const std::wstring& workingFolder = {}, const std::wstring& outputFile = {});
 
 } // namespace Orv::Support

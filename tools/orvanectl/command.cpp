@@ -1,0 +1,265 @@
+#include "orvanectl/command.h"
+
+#include "core/command_line.h"
+
+#include <fmt/xchar.h>
+
+#include <limits>
+#include <optional>
+
+namespace Orv::Publisher {
+namespace {
+
+bool IsHelp(const std::wstring& arg) {
+    return SameOption(arg, L"--help") || SameOption(arg, L"-h") || arg == L"/?";
+}
+
+// A whole number from 0 to 2147483647 written with digits only.
+std::optional<int32_t> ReadRelease(const std::wstring& text) {
+    if (text.empty() || text.size() > 10) {
+        return std::nullopt;
+    }
+    int64_t value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (c - L'0');
+    }
+    if (value > std::numeric_limits<int32_t>::max()) {
+        return std::nullopt;
+    }
+    return static_cast<int32_t>(value);
+}
+
+// Manifest values are single lines between tabs.
+bool IsManifestValue(const std::wstring& text) {
+    for (const wchar_t c : text) {
+        if (c < L' ' || c == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Splits "--name=value" and "--name value" options from the words.
+class OptionReader {
+public:
+    explicit OptionReader(const std::vector<std::wstring>& args) : args_(args) {}
+
+    // Reads the options and words after the command word. The failure message is the usage error.
+    Outcome<Ok> Read(const std::vector<const wchar_t*>& known) {
+        bool wordsOnly = false;
+        for (size_t i = 1; i < args_.size(); ++i) {
+            const std::wstring& arg = args_[i];
+            if (wordsOnly || !arg.starts_with(L"-") || arg == L"-") {
+                words.push_back(arg);
+                continue;
+            }
+            if (arg == L"--") {
+                wordsOnly = true;
+                continue;
+            }
+            const size_t equals = arg.find(L'=');
+            const std::wstring name = arg.substr(0, equals);
+            const wchar_t* option = nullptr;
+            for (const wchar_t* k : known) {
+                if (SameOption(name, k)) {
+                    option = k;
+                }
+            }
+            if (option == nullptr) {
+                return Failure(fmt::format(L"unknown option \"{}\"", name));
+            }
+            if (equals != std::wstring::npos) {
+                values.emplace_back(option, arg.substr(equals + 1));
+            } else if (i + 1 < args_.size()) {
+                values.emplace_back(option, args_[++i]);
+            } else {
+                return Failure(fmt::format(L"{} needs a value", option));
+            }
+        }
+        return Success();
+    }
+
+    // The value of an option that may be given once.
+    Outcome<std::optional<std::wstring>> Single(const wchar_t* option) const {
+        std::optional<std::wstring> found;
+        for (const auto& [name, value] : values) {
+            if (name == std::wstring_view(option)) {
+                if (found) {
+                    return Outcome<std::optional<std::wstring>>::Failure(
+                        fmt::format(L"{} is given more than once", option));
+                }
+                found = value;
+            }
+        }
+        return Outcome<std::optional<std::wstring>>::Success(found);
+    }
+
+    std::vector<std::wstring> words;
+    std::vector<std::pair<std::wstring, std::wstring>> values; // option as listed, value
+
+private:
+    const std::vector<std::wstring>& args_;
+};
+
+Outcome<Command> ParsePublish(const std::vector<std::wstring>& args) {
+    using Result = Outcome<Command>;
+    OptionReader reader(args);
+    if (auto read = reader.Read(
+            {L"--release", L"--client-version", L"--server", L"--launch", L"--launcher", L"--keep"});
+        !read) {
+        return Result::Failure(read.message);
+    }
+    if (reader.words.size() != 2) {
+        return Result::Failure(reader.words.size() < 2
+                                   ? L"publish needs the game folder and the mirror root"
+                                   : fmt::format(L"unexpected argument \"{}\"", reader.words[2]));
+    }
+    Command command;
+    command.kind = CommandKind::Publish;
+    PublishRequest& request = command.publish;
+    request.gameFolder = reader.words[0];
+    request.mirrorRoot = reader.words[1];
+
+    struct Text {
+        const wchar_t* option;
+        std::wstring* target;
+        bool required;
+    };
+    std::wstring release;
+    for (const Text& text :
+         {Text{L"--release", &release, true}, Text{L"--client-version", &request.clientVersion, true},
+          Text{L"--server", &request.server, false}, Text{L"--launch", &request.launch, false},
+          Text{L"--launcher", &request.launcherFile, false}}) {
+        auto value = reader.Single(text.option);
+        if (!value) {
+            return Result::Failure(value.message);
+        }
+        if (!*value.value) {
+            if (text.required) {
+                return Result::Failure(fmt::format(L"publish needs {}", text.option));
+            }
+            continue;
+        }
+        if ((*value.value)->empty() || !IsManifestValue(**value.value)) {
+            return Result::Failure(fmt::format(L"{} needs a non-empty value on one line", text.option));
+        }
+        *text.target = **value.value;
+    }
+    const auto number = ReadRelease(release);
+    if (!number) {
+        return Result::Failure(
+            fmt::format(L"--release needs a whole number from 0 to 2147483647, not \"{}\"", release));
+    }
+    request.release = *number;
+    for (const auto& [name, value] : reader.values) {
+        if (name == L"--keep") {
+            if (value.empty()) {
+                return Result::Failure(L"--keep needs a pattern");
+            }
+            request.keep.push_back(value);
+        }
+    }
+    return Result::Success(std::move(command));
+}
+
+Outcome<Command> ParseVerify(const std::vector<std::wstring>& args) {
+    OptionReader reader(args);
+    if (auto read = reader.Read({}); !read) {
+        return Outcome<Command>::Failure(read.message);
+    }
+    if (reader.words.size() != 1) {
+        return Outcome<Command>::Failure(reader.words.empty()
+                                             ? L"verify needs the mirror root"
+                                             : fmt::format(L"unexpected argument \"{}\"", reader.words[1]));
+    }
+    Command command;
+    command.kind = CommandKind::Verify;
+    command.mirrorRoot = reader.words[0];
+    return Outcome<Command>::Success(std::move(command));
+}
+
+} // namespace
+
+Outcome<Command> ParseCommand(const std::vector<std::wstring>& args) {
+    for (const std::wstring& arg : args) {
+        if (arg == L"--") {
+            break;
+        }
+        if (IsHelp(arg)) {
+            return Outcome<Command>::Success(Command{});
+        }
+    }
+    if (args.empty()) {
+        return Outcome<Command>::Failure(L"no command given");
+    }
+    if (SameOption(args[0], L"help")) {
+        return Outcome<Command>::Success(Command{});
+    }
+    if (SameOption(args[0], L"publish")) {
+        return ParsePublish(args);
+    }
+    if (SameOption(args[0], L"verify")) {
+        return ParseVerify(args);
+    }
+    return Outcome<Command>::Failure(fmt::format(L"unknown command \"{}\"", args[0]));
+}
+
+const wchar_t* UsageText() {
+    return LR"(orvanectl: the Orvane release publisher
+
+usage:
+  orvanectl publish <game-folder> <mirror-root> --release N --client-version V
+                    [--server S] [--launch P] [--launcher FILE] [--keep GLOB]...
+  orvanectl verify <mirror-root>
+  orvanectl --help
+
+publish   Publishes the game folder as release N into the mirror root: one object per
+          distinct content in <mirror-root>\objects (zlib-compressed as "<sha256>.z" when
+          that is smaller, else the file as it is, "<sha256>"), then manifest.txt, written
+          last in one rename. Objects the mirror already holds are reused, so publishing
+          a new release writes only new content. The mirror root is created when missing.
+          Every file below the game folder is published, with these exceptions:
+            - the launcher's data folder ".orvane" at the top of the game folder;
+            - the mirror root, when it lies inside the game folder;
+            - a linked folder that leads back to a folder above it (entered once only).
+          Empty folders are not part of a release. A file that cannot be read ends the
+          publish; manifest.txt is then left as it was.
+
+  --release N          release number, a whole number from 0 to 2147483647
+  --client-version V   the game client's version
+  --server S           the "server" value of the manifest (left out when not given)
+  --launch P           the program the launcher's PLAY button starts, relative to
+                       the game folder (left out when not given: the launcher's default)
+  --launcher FILE      publish FILE (absolute, or relative to the current folder) as the
+                       launcher: it becomes "Orvane.exe" at the top of the release, kind
+                       "s", and an Orvane.exe at the top of the game folder is left out.
+                       Without --launcher, the Orvane.exe at the top of the game folder is
+                       the launcher (kind "s"); Orvane.exe files in subfolders are not.
+  --keep GLOB          files matching GLOB only have to exist and keep the player's
+                       changes (kind "k"); may be given several times. GLOB is matched
+                       against the whole path below the game folder, with "/" between
+                       folders, ignoring the case of A-Z:
+                         *    any characters except "/"
+                         ?    one character except "/"
+                         **   any characters, "/" included
+                         **/  any number of folders, none included
+                       "\" counts as "/". Examples: "lang/lang.ini" (that file),
+                       "*.ini" (.ini files at the top), "**/*.ini" (.ini files anywhere),
+                       "saves/**" (everything below saves). The launcher is always "s".
+  Options take their value as the next argument or after "=" (--release=12).
+
+verify    Reads <mirror-root>\manifest.txt with the launcher's own parser and checks every
+          distinct object it names: it exists, has the listed size, and holds exactly the
+          listed file (inflated when compressed) with the listed SHA-256. Prints one line
+          per bad object.
+
+          Publishing reuses objects without reading them: to repair a bad object, delete
+          it and publish again.
+
+exit codes: 0 success, 1 failure (or a bad object), 2 bad usage)";
+}
+
+} // namespace Orv::Publisher

@@ -1,0 +1,25 @@
+#pragma once
+#include "core/outcome.h"
+#include "orvanectl/publish.h"
+
+#include <string>
+#include <vector>
+
+namespace Orv::Publisher {
+
+enum class CommandKind { Help, Publish, Verify };
+
+struct Command {
+    CommandKind kind = CommandKind::Help;
+    PublishRequest publish;
+    std::wstring mirrorRoot; // of verify
+};
+
+// The command the arguments (without the program's name) ask for. The failure message says what is
+// wrong with them (bad usage).
+Outcome<Command> ParseCommand(const std::vector<std::wstring>& args);
+
+// The --help text.
+const wchar_t* UsageText();
+
+} // namespace Orv::Publisher

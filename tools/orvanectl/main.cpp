@@ -1,0 +1,77 @@
+// orvanectl: publishes a game folder as a release into a download mirror and checks mirrors.
+// Run "orvanectl --help" for the commands.
+#include "orvanectl/command.h"
+#include "orvanectl/console.h"
+#include "orvanectl/publish.h"
+#include "orvanectl/verify.h"
+
+#include <fmt/xchar.h>
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+using namespace Orv::Publisher;
+
+constexpr int kExitDone = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+int RunPublish(const PublishRequest& request) {
+    const auto summary = Publish(request, [](const std::wstring& line) { PrintLine(line); });
+    if (!summary) {
+        PrintErrorLine(fmt::format(L"publish failed: {}", summary.message));
+        return kExitFailed;
+    }
+    PrintLine(SummaryText(*summary.value));
+    return kExitDone;
+}
+
+int RunVerify(const std::wstring& mirrorRoot) {
+    const auto report = VerifyMirror(mirrorRoot, [](const std::wstring& line) { PrintLine(line); });
+    if (!report) {
+        PrintErrorLine(fmt::format(L"verify failed: {}", report.message));
+        return kExitFailed;
+    }
+    if (!report.value->problems.empty()) {
+        for (const std::wstring& problem : report.value->problems) {
+            PrintErrorLine(fmt::format(L"bad object {}", problem));
+        }
+        PrintErrorLine(fmt::format(L"verify failed: {} of {} objects are bad", report.value->problems.size(),
+                                   report.value->objects));
+        return kExitFailed;
+    }
+    PrintLine(VerifySummaryText(*report.value));
+    return kExitDone;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    const std::vector<std::wstring> args(argv + 1, argv + argc);
+    const auto command = ParseCommand(args);
+    if (!command) {
+        PrintErrorLine(fmt::format(L"orvanectl: {}", command.message));
+        PrintErrorLine(L"Run \"orvanectl --help\" for the usage.");
+        return kExitUsage;
+    }
+    switch (command.value->kind) {
+    case CommandKind::Help: {
+        const std::wstring_view usage = UsageText();
+        for (size_t start = 0; start <= usage.size();) {
+            const size_t end = std::min(usage.find(L'\n', start), usage.size());
+            PrintLine(usage.substr(start, end - start));
+            start = end + 1;
+        }
+        return kExitDone;
+    }
+    case CommandKind::Publish:
+        return RunPublish(command.value->publish);
+    case CommandKind::Verify:
+        return RunVerify(command.value->mirrorRoot);
+    }
+    return kExitFailed;
+}

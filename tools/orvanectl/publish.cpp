@@ -1,0 +1,278 @@
+#include "orvanectl/publish.h"
+
+#include "core/paths.h"
+#include "core/text.h"
+#include "orvanectl/file_system.h"
+#include "orvanectl/glob.h"
+#include "orvanectl/object_store.h"
+#include "orvanectl/release_manifest.h"
+#include "orvanectl/tree_walk.h"
+#include "orvanectl/work_queue.h"
+#include "partners/download_server.h"
+#include "update/manifest.h"
+
+#include <fmt/xchar.h>
+
+#include <algorithm>
+#include <map>
+
+namespace Orv::Publisher {
+namespace {
+
+struct ReleaseFile {
+    std::wstring source; // absolute
+    std::wstring path;   // relative, "/" separators
+    char kind = '-';
+    uint64_t listedSize = 0;
+    ContentDigest digest;
+};
+
+// Why the launcher could not take the path from a manifest, or nothing when it can.
+std::optional<std::wstring> PathProblem(const std::wstring& path) {
+    for (const wchar_t c : path) {
+        if (c < L' ' || c == 0x7F) {
+            return L"its name holds a control character";
+        }
+    }
+    if (path.find(L"..") != std::wstring::npos) {
+        return L"the launcher refuses paths that contain \"..\"";
+    }
+    if (path.find(L':') != std::wstring::npos) {
+        return L"the launcher refuses paths that contain \":\"";
+    }
+    if (Utf8ToWide(WideToUtf8(path)) != path) {
+        return L"its name is not valid Unicode";
+    }
+    return std::nullopt;
+}
+
+std::wstring SlashPath(std::wstring path) {
+    std::replace(path.begin(), path.end(), L'\\', L'/');
+    return path;
+}
+
+// Every path can be written in the manifest and taken by the launcher, and no two of them collide.
+Outcome<Ok> CheckPaths(const std::vector<ReleaseFile>& files) {
+    for (const ReleaseFile& file : files) {
+        if (const auto problem = PathProblem(file.path)) {
+            return Failure(fmt::format(L"\"{}\" cannot be published: {}", file.source, *problem));
+        }
+    }
+    // A Windows folder cannot hold two names that differ only in case.
+    std::vector<const ReleaseFile*> byName;
+    for (const ReleaseFile& file : files) {
+        byName.push_back(&file);
+    }
+    std::sort(byName.begin(), byName.end(), [](const ReleaseFile* a, const ReleaseFile* b) {
+        return CompareIgnoringCase(a->path, b->path) < 0;
+    });
+    for (size_t i = 1; i < byName.size(); ++i) {
+        if (CompareIgnoringCase(byName[i - 1]->path, byName[i]->path) == 0) {
+            return Failure(fmt::format(L"\"{}\" and \"{}\" differ only in case; a game folder on "
+                                       L"Windows cannot hold both",
+                                       byName[i - 1]->path, byName[i]->path));
+        }
+    }
+    return Success();
+}
+
+struct Collected {
+    std::vector<ReleaseFile> files;
+    std::wstring mirrorRoot;
+};
+
+// The files of the release with their kinds, before hashing.
+Outcome<Collected> CollectFiles(const PublishRequest& request, const LineSink& say) {
+    using Result = Outcome<Collected>;
+    auto game = AbsolutePath(request.gameFolder);
+    auto mirror = AbsolutePath(request.mirrorRoot);
+    if (!game || !mirror) {
+        return Result::Failure(game ? mirror.message : game.message);
+    }
+    if (!IsDirectory(SystemPath(*game.value))) {
+        return Result::Failure(fmt::format(L"The game folder \"{}\" does not exist", *game.value));
+    }
+    if (CompareIgnoringCase(*game.value, *mirror.value) == 0) {
+        return Result::Failure(L"The mirror root must not be the game folder itself");
+    }
+    std::wstring launcher;
+    if (!request.launcherFile.empty()) {
+        auto absolute = AbsolutePath(request.launcherFile);
+        if (!absolute) {
+            return Result::Failure(absolute.message);
+        }
+        launcher = *absolute.value;
+        if (!RegularFileSize(launcher)) {
+            return Result::Failure(fmt::format(L"The launcher file \"{}\" does not exist", launcher));
+        }
+    }
+
+    std::vector<std::wstring> skip{JoinPath(*game.value, kDataFolderName)};
+    if (IsSameOrInside(*mirror.value, *game.value)) {
+        skip.push_back(*mirror.value);
+    }
+    auto listing = ListTree(*game.value, skip);
+    if (!listing) {
+        return Result::Failure(listing.message);
+    }
+    for (const std::wstring& loop : listing.value->loops) {
+        say(fmt::format(L"note: \"{}\" leads back to a folder above it and was not entered again", loop));
+    }
+
+    std::vector<Glob> keep;
+    for (const std::wstring& pattern : request.keep) {
+        keep.emplace_back(pattern);
+    }
+    std::vector<bool> keepUsed(keep.size(), false);
+    Collected collected;
+    collected.mirrorRoot = *mirror.value;
+    for (const FoundFile& found : listing.value->files) {
+        ReleaseFile file;
+        file.source = JoinPath(*game.value, found.relative);
+        file.path = SlashPath(found.relative);
+        file.listedSize = found.size;
+        const bool isLauncherName = CompareIgnoringCase(file.path, kLauncherName) == 0;
+        if (isLauncherName && !launcher.empty()) {
+            continue; // replaced by the --launcher file
+        }
+        for (size_t i = 0; i < keep.size(); ++i) {
+            if (keep[i].Matches(file.path)) {
+                keepUsed[i] = true;
+                file.kind = kKindKeep;
+            }
+        }
+        if (isLauncherName) {
+            file.kind = kKindLauncher;
+        }
+        collected.files.push_back(std::move(file));
+    }
+    if (!launcher.empty()) {
+        collected.files.push_back(
+            {launcher, kLauncherName, kKindLauncher, RegularFileSize(launcher).value_or(0), {}});
+    }
+    for (size_t i = 0; i < keep.size(); ++i) {
+        if (!keepUsed[i]) {
+            say(fmt::format(L"note: --keep \"{}\" matches no file", keep[i].Text()));
+        }
+    }
+    if (collected.files.empty()) {
+        return Result::Failure(fmt::format(L"The game folder \"{}\" holds no files", *game.value));
+    }
+
+    if (auto checked = CheckPaths(collected.files); !checked) {
+        return Result::Failure(checked.message);
+    }
+    return Result::Success(std::move(collected));
+}
+
+Outcome<Ok> HashFiles(std::vector<ReleaseFile>& files, const LineSink& say) {
+    uint64_t total = 0;
+    for (const ReleaseFile& file : files) {
+        total += file.listedSize;
+    }
+    ProgressMeter meter(L"hashed", L"files", files.size(), total, say);
+    auto hashed = RunOnWorkers(files.size(), WorkerCount(), [&](size_t index, std::stop_token stop) {
+        auto digest = DigestFile(files[index].source, stop, [&](uint64_t bytes) { meter.AddBytes(bytes); });
+        if (!digest) {
+            return Failure(digest.message);
+        }
+        files[index].digest = std::move(*digest.value);
+        meter.AddItem();
+        return Success();
+    });
+    meter.Finish();
+    return hashed;
+}
+
+} // namespace
+
+Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& say) {
+    using Result = Outcome<PublishSummary>;
+    auto collected = CollectFiles(request, say);
+    if (!collected) {
+        return Result::Failure(collected.message);
+    }
+    std::vector<ReleaseFile>& files = collected.value->files;
+    const std::wstring& mirrorRoot = collected.value->mirrorRoot;
+    if (auto hashed = HashFiles(files, say); !hashed) {
+        return Result::Failure(hashed.message);
+    }
+
+    // One object per distinct content: reuse the mirror's, write the missing ones.
+    PublishSummary summary;
+    summary.release = request.release;
+    summary.mirrorRoot = mirrorRoot;
+    std::map<std::string, StoredObject> objects;
+    std::vector<const ReleaseFile*> missing;
+    uint64_t missingBytes = 0;
+    for (const ReleaseFile& file : files) {
+        summary.fileBytes += file.digest.size;
+        if (objects.contains(file.digest.sha256)) {
+            continue;
+        }
+        const auto existing = FindObject(mirrorRoot, file.digest.sha256);
+        objects[file.digest.sha256] = existing.value_or(StoredObject{});
+        if (!existing) {
+            missing.push_back(&file);
+            missingBytes += file.digest.size;
+        }
+    }
+    summary.files = files.size();
+    summary.objects = objects.size();
+    summary.reused = objects.size() - missing.size();
+    if (auto made = MakeFolders(ObjectsFolder(mirrorRoot)); !made) {
+        return Result::Failure(made.message);
+    }
+    if (!missing.empty()) {
+        std::vector<StoredObject> stored(missing.size());
+        ProgressMeter meter(L"wrote", L"objects", missing.size(), missingBytes, say);
+        auto written = RunOnWorkers(missing.size(), WorkerCount(), [&](size_t index, std::stop_token stop) {
+            const ReleaseFile& file = *missing[index];
+            auto object = WriteObject(mirrorRoot, file.source, file.digest, stop,
+                                      [&](uint64_t bytes) { meter.AddBytes(bytes); });
+            if (!object) {
+                return Failure(object.message);
+            }
+            stored[index] = *object.value;
+            meter.AddItem();
+            return Success();
+        });
+        meter.Finish();
+        if (!written) {
+            return Result::Failure(written.message);
+        }
+        for (size_t i = 0; i < missing.size(); ++i) {
+            objects[missing[i]->digest.sha256] = stored[i];
+            summary.writtenBytes += stored[i].zsize;
+        }
+        summary.written = missing.size();
+    }
+
+    ReleaseHeader header{request.release, request.clientVersion, request.server, request.launch,
+                         UtcTimestamp()};
+    std::vector<ReleaseRow> rows;
+    for (const ReleaseFile& file : files) {
+        const StoredObject& object = objects[file.digest.sha256];
+        rows.push_back({WideToUtf8(file.path), file.digest.sha256, file.digest.size, object.zsize,
+                        object.compressed, file.kind});
+    }
+    std::string text = ManifestText(header, std::move(rows));
+    if (auto parsed = ParseManifest(text); !parsed) {
+        return Result::Failure(
+            fmt::format(L"The launcher would not read the new manifest: {}", parsed.message));
+    }
+    if (auto replaced = ReplaceFileContents(JoinPath(mirrorRoot, DownloadServer::kManifestName), text);
+        !replaced) {
+        return Result::Failure(replaced.message);
+    }
+    return Result::Success(std::move(summary));
+}
+
+std::wstring SummaryText(const PublishSummary& summary) {
+    return fmt::format(L"published release {} to \"{}\": {} files, {}; {} distinct objects, {} written ({}), "
+                       L"{} reused",
+                       summary.release, summary.mirrorRoot, summary.files, SizeText(summary.fileBytes),
+                       summary.objects, summary.written, SizeText(summary.writtenBytes), summary.reused);
+}
+
+} // namespace Orv::Publisher

@@ -1,0 +1,46 @@
+#pragma once
+#include "core/outcome.h"
+#include "orvanectl/progress.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Orv::Publisher {
+
+// The name the launcher has in every release.
+inline constexpr const wchar_t* kLauncherName = L"Orvane.exe";
+
+struct PublishRequest {
+    std::wstring gameFolder;
+    std::wstring mirrorRoot;
+    int32_t release = 0;
+    std::wstring clientVersion;
+    std::wstring server;            // optional
+    std::wstring launch;            // optional
+    std::wstring launcherFile;      // published as "Orvane.exe"; when empty, the game folder's own one is
+    std::vector<std::wstring> keep; // --keep patterns (see glob.h)
+};
+
+struct PublishSummary {
+    int32_t release = 0;
+    std::wstring mirrorRoot; // absolute
+    size_t files = 0;
+    uint64_t fileBytes = 0;
+    size_t objects = 0; // distinct contents
+    size_t written = 0;
+    uint64_t writtenBytes = 0; // bytes of the objects written
+    size_t reused = 0;
+};
+
+// Publishes the game folder as a release into the mirror: hashes every file, writes the object of every
+// content the mirror lacks, and writes manifest.txt last, in one rename. Everything below the game
+// folder is published except its launcher data folder ".orvane" at the top and the mirror root when
+// it lies inside. Progress and notes go to `say`. On failure manifest.txt is left as it was.
+Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& say);
+
+// One line that sums the publish up.
+std::wstring SummaryText(const PublishSummary& summary);
+
+} // namespace Orv::Publisher

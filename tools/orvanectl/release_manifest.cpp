@@ -1,0 +1,42 @@
+#include "orvanectl/release_manifest.h"
+
+#include "core/app_state.h"
+#include "core/text.h"
+
+#include <windows.h>
+
+#include <fmt/format.h>
+#include <fmt/xchar.h>
+
+#include <algorithm>
+
+namespace Orv::Publisher {
+
+std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> rows) {
+    std::sort(rows.begin(), rows.end(),
+              [](const ReleaseRow& a, const ReleaseRow& b) { return a.path < b.path; });
+    std::string text = fmt::format("format\t1\nrelease\t{}\nclientversion\t{}\n", header.release,
+                                   WideToUtf8(header.clientVersion));
+    if (!header.server.empty()) {
+        text += fmt::format("server\t{}\n", WideToUtf8(header.server));
+    }
+    if (!header.launch.empty()) {
+        text += fmt::format("launch\t{}\n", WideToUtf8(header.launch));
+    }
+    text +=
+        fmt::format("launcher\t{}\ncreated\t{}\n", WideToUtf8(kLauncherVersion), WideToUtf8(header.created));
+    for (const ReleaseRow& row : rows) {
+        text += fmt::format("f\t{}\t{}\t{}\t{}\t{}\t{}\n", row.sha256, row.size, row.zsize,
+                            row.compressed ? "z" : "-", row.kind, row.path);
+    }
+    return text;
+}
+
+std::wstring UtcTimestamp() {
+    SYSTEMTIME now{};
+    ::GetSystemTime(&now);
+    return fmt::format(L"{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", now.wYear, now.wMonth, now.wDay, now.wHour,
+                       now.wMinute, now.wSecond);
+}
+
+} // namespace Orv::Publisher

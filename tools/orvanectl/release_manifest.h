@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Orv::Publisher {
+
+// The keys of a release's manifest.txt.
+struct ReleaseHeader {
+    int32_t release = 0;
+    std::wstring clientVersion;
+    std::wstring server;  // left out when empty
+    std::wstring launch;  // left out when empty
+    std::wstring created; // UTC, ISO 8601
+};
+
+// One file row of manifest.txt.
+struct ReleaseRow {
+    std::string path; // UTF-8, relative, "/" separators
+    std::string sha256;
+    uint64_t size = 0;
+    uint64_t zsize = 0;
+    bool compressed = false;
+    char kind = '-';
+};
+
+// manifest.txt (format 1): "format", "release", "clientversion", "server" and "launch" when given,
+// "launcher" (this code base's launcher version), "created", then one "f" row per file in the
+// order of the path bytes. UTF-8 with LF line ends.
+std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> rows);
+
+// The current time in UTC as "YYYY-MM-DDThh:mm:ssZ".
+std::wstring UtcTimestamp();
+
+} // namespace Orv::Publisher
