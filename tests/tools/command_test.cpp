@@ -1,5 +1,5 @@
 // orvanectl's command line: what it accepts, and the exit codes of what it does not.
-#include "mirror_helpers.h"
+#include "support/mirror_helpers.h"
 #include "orvanectl/command.h"
 #include "support/test_folder.h"
 

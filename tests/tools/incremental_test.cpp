@@ -1,5 +1,5 @@
 // A second publish into a mirror that already holds the earlier release's objects.
-#include "mirror_helpers.h"
+#include "support/mirror_helpers.h"
 #include "support/test_folder.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // orvanectl publish, run as a process on real folders, with the mirror read back independently.
-#include "mirror_helpers.h"
+#include "support/mirror_helpers.h"
 #include "core/handles.h"
 #include "core/text.h"
 #include "support/test_folder.h"

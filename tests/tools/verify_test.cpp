@@ -1,5 +1,5 @@
 // orvanectl verify on a published mirror that is then damaged in the ways a mirror gets damaged.
-#include "mirror_helpers.h"
+#include "support/mirror_helpers.h"
 #include "support/test_folder.h"
 
 #include <gtest/gtest.h>

@@ -181,6 +181,31 @@ Outcome<Command> ParseVerify(const std::vector<std::wstring>& args) {
     return Outcome<Command>::Success(std::move(command));
 }
 
+Outcome<Command> ParseUpdate(const std::vector<std::wstring>& args) {
+    Command command;
+    command.kind = CommandKind::Update;
+    std::vector<std::wstring> words;
+    bool wordsOnly = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (!wordsOnly && args[i] == L"--") {
+            wordsOnly = true;
+        } else if (!wordsOnly && SameOption(args[i], L"--repair")) {
+            command.repair = true;
+        } else if (!wordsOnly && args[i].starts_with(L"-") && args[i] != L"-") {
+            return Outcome<Command>::Failure(fmt::format(L"unknown option \"{}\"", args[i]));
+        } else {
+            words.push_back(args[i]);
+        }
+    }
+    if (words.size() != 1) {
+        return Outcome<Command>::Failure(words.empty()
+                                             ? L"update needs the game folder"
+                                             : fmt::format(L"unexpected argument \"{}\"", words[1]));
+    }
+    command.gameFolder = words[0];
+    return Outcome<Command>::Success(std::move(command));
+}
+
 } // namespace
 
 Outcome<Command> ParseCommand(const std::vector<std::wstring>& args) {
@@ -204,6 +229,9 @@ Outcome<Command> ParseCommand(const std::vector<std::wstring>& args) {
     if (SameOption(args[0], L"verify")) {
         return ParseVerify(args);
     }
+    if (SameOption(args[0], L"update")) {
+        return ParseUpdate(args);
+    }
     return Outcome<Command>::Failure(fmt::format(L"unknown command \"{}\"", args[0]));
 }
 
@@ -214,6 +242,7 @@ usage:
   orvanectl publish <game-folder> <mirror-root> --release N --client-version V
                     [--server S] [--launch P] [--launcher FILE] [--keep GLOB]...
   orvanectl verify <mirror-root>
+  orvanectl update <game-folder> [--repair]
   orvanectl --help
 
 publish   Publishes the game folder as release N into the mirror root: one object per
@@ -259,7 +288,15 @@ verify    Reads <mirror-root>\manifest.txt with the launcher's own parser and ch
           Publishing reuses objects without reading them: to repair a bad object, delete
           it and publish again.
 
-exit codes: 0 success, 1 failure (or a bad object), 2 bad usage)";
+update    Brings <game-folder> to the current release from the mirrors the launcher would use
+          (its .orvane\mirrors.txt, else the built-in ones), exactly as the launcher does,
+          without a window and without replacing the launcher. Prints the phases, a
+          progress line about once a second and the final status. Ctrl+C stops the run;
+          the next run resumes the downloads.
+  --repair             verify every file instead of trusting the file cache
+
+exit codes: 0 success, 1 failure (or a bad object, or an update that did not finish),
+            2 bad usage)";
 }
 
 } // namespace Orv::Publisher

@@ -7,12 +7,14 @@
 
 namespace Orv::Publisher {
 
-enum class CommandKind { Help, Publish, Verify };
+enum class CommandKind { Help, Publish, Verify, Update };
 
 struct Command {
     CommandKind kind = CommandKind::Help;
     PublishRequest publish;
     std::wstring mirrorRoot; // of verify
+    std::wstring gameFolder; // of update
+    bool repair = false;     // of update
 };
 
 // The command the arguments (without the program's name) ask for. The failure message says what is

@@ -1,8 +1,10 @@
-// orvanectl: publishes a game folder as a release into a download mirror and checks mirrors.
+// orvanectl: publishes a game folder as a release into a download mirror, checks mirrors, and
+// updates game folders without a window.
 // Run "orvanectl --help" for the commands.
 #include "orvanectl/command.h"
 #include "orvanectl/console.h"
 #include "orvanectl/publish.h"
+#include "orvanectl/update_command.h"
 #include "orvanectl/verify.h"
 
 #include <fmt/xchar.h>
@@ -72,6 +74,8 @@ int wmain(int argc, wchar_t** argv) {
         return RunPublish(command.value->publish);
     case CommandKind::Verify:
         return RunVerify(command.value->mirrorRoot);
+    case CommandKind::Update:
+        return RunUpdateCommand(command.value->gameFolder, command.value->repair);
     }
     return kExitFailed;
 }

@@ -1,0 +1,40 @@
+#pragma once
+#include "core/outcome.h"
+#include "update/manifest.h"
+#include "update/update_progress.h"
+
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace Orv {
+
+// Fetches objects into .part files in the download folder, with range resume, five attempts over
+// the mirrors, and verification and placement through StageObject. One per update run; Get runs on
+// many threads at once.
+class Downloader {
+public:
+    // Creates the download folder (errors ignored: the first .part then fails to open and says so).
+    Downloader(const std::wstring& gameFolder, const std::vector<std::wstring>& mirrors, int mirrorIndex,
+               UpdateProgress& progress);
+
+    // Brings the verified file for the entry to destPath. The slot may be null.
+    Outcome<Ok> Get(const FileEntry& entry, const std::wstring& destPath, Slot* slot,
+                    std::stop_token stopToken) const;
+
+    const std::wstring& DownloadFolder() const { return downloadFolder_; }
+
+    // The .part file of an entry's object: "<sha256>[.z].part" in the download folder.
+    std::wstring PartPath(const FileEntry& entry) const;
+
+private:
+    std::wstring downloadFolder_;
+    const std::vector<std::wstring>* mirrors_;
+    int mirrorIndex_;
+    UpdateProgress* progress_;
+};
+
+// Pause before attempt number `attempt` (1 to 4): 1, 2, 4, 8 seconds.
+unsigned RetryPauseMs(int attempt);
+
+} // namespace Orv

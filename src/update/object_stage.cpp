@@ -1,0 +1,202 @@
+#include "update/object_stage.h"
+
+#include "core/handles.h"
+#include "core/text.h"
+#include "update/sha256.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fmt/xchar.h>
+#include <vector>
+#include <zlib.h>
+
+namespace Orv {
+namespace {
+
+constexpr size_t kInputBuffer = 262144;
+constexpr size_t kOutputBuffer = 1048576;
+
+std::wstring CorruptMessage() {
+    return Pick(L"Downloaded file is corrupt (verification failed), downloading again.",
+                L"İndirilen dosya bozuk (doğrulama başarısız), yeniden indiriliyor.");
+}
+
+Outcome<Ok> Fatal(uint32_t code, const std::wstring& path) {
+    return Failure(std::wstring(1, kFatalMarker) + WriteErrorText(code, path));
+}
+
+uint64_t SizeOnDisk(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+struct InflateResult {
+    int lastResult = Z_OK;
+    uint64_t count = 0;
+    std::string digest;
+    DWORD writeError = 0;
+};
+
+// One streaming pass: read the object, inflate, write to the staging file, count and hash.
+// Stops early when the output would grow beyond the expected size, so a hostile stream cannot
+// fill the disk.
+InflateResult InflateInto(HANDLE input, HANDLE output, uint64_t expectedSize, std::stop_token stopToken) {
+    InflateResult result;
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) {
+        result.lastResult = Z_STREAM_ERROR;
+        return result;
+    }
+    Sha256 hash;
+    std::vector<unsigned char> in(kInputBuffer);
+    std::vector<unsigned char> out(kOutputBuffer);
+    bool stop = false;
+    while (!stop && result.lastResult != Z_STREAM_END) {
+        if (stopToken.stop_requested()) {
+            break;
+        }
+        DWORD read = 0;
+        if (!::ReadFile(input, in.data(), static_cast<DWORD>(in.size()), &read, nullptr) || read == 0) {
+            break;
+        }
+        stream.next_in = in.data();
+        stream.avail_in = read;
+        while (stream.avail_in > 0 && result.lastResult != Z_STREAM_END) {
+            stream.next_out = out.data();
+            stream.avail_out = static_cast<uInt>(out.size());
+            result.lastResult = inflate(&stream, Z_NO_FLUSH);
+            if (result.lastResult != Z_OK && result.lastResult != Z_STREAM_END) {
+                stop = true;
+                break;
+            }
+            const DWORD produced = static_cast<DWORD>(out.size() - stream.avail_out);
+            if (produced > expectedSize - result.count) {
+                result.lastResult = Z_DATA_ERROR;
+                stop = true;
+                break;
+            }
+            DWORD written = 0;
+            if (produced > 0 &&
+                (!::WriteFile(output, out.data(), produced, &written, nullptr) || written != produced)) {
+                result.writeError = ::GetLastError();
+                if (result.writeError == ERROR_SUCCESS) {
+                    result.writeError = ERROR_DISK_FULL;
+                }
+                stop = true;
+                break;
+            }
+            hash.Update(out.data(), produced);
+            result.count += produced;
+        }
+    }
+    inflateEnd(&stream);
+    result.digest = hash.Finish().value_or(std::string());
+    return result;
+}
+
+Outcome<Ok> InflateToStaging(const FileEntry& entry, const std::wstring& partPath,
+                             const std::wstring& staging, std::stop_token stopToken) {
+    FileHandle input(::CreateFileW(partPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!input) {
+        return Fatal(::GetLastError(), partPath);
+    }
+    FileHandle output(::CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!output) {
+        return Fatal(::GetLastError(), staging);
+    }
+    const InflateResult inflated = InflateInto(input.Get(), output.Get(), entry.size, stopToken);
+    input.Reset();
+    output.Reset();
+    if (inflated.writeError != 0) {
+        ::DeleteFileW(staging.c_str());
+        return Fatal(inflated.writeError, staging);
+    }
+    if (inflated.lastResult != Z_STREAM_END || inflated.count != entry.size ||
+        inflated.digest != entry.sha256) {
+        ::DeleteFileW(staging.c_str());
+        return Failure(CorruptMessage());
+    }
+    return Success();
+}
+
+} // namespace
+
+std::wstring StagingPath(const std::wstring& destPath) {
+    return destPath + L".ovnew";
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+Outcome<Ok> StageObject(const FileEntry& entry, const std::wstring& partPath, const std::wstring& destPath,
+                        std::stop_token stopToken) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(destPath).parent_path(), ignored);
+    const std::wstring staging = StagingPath(destPath);
+
+    std::wstring source;
+    if (entry.compressed) {
+        auto inflated = InflateToStaging(entry, partPath, staging, stopToken);
+        if (!inflated) {
+            return inflated;
+        }
+        source = staging;
+    } else {
+        const auto digest = Sha256OfFile(partPath, stopToken);
+        if (!digest || *digest != entry.sha256 || SizeOnDisk(partPath) != entry.size) {
+            return Failure(CorruptMessage());
+        }
+        source = partPath;
+    }
+
+    constexpr DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (!::MoveFileExW(source.c_str(), destPath.c_str(), flags)) {
+        DWORD error = ::GetLastError();
+        if (error == ERROR_ACCESS_DENIED) {
+            ::SetFileAttributesW(destPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+            error = ::MoveFileExW(source.c_str(), destPath.c_str(), flags) ? ERROR_SUCCESS : ::GetLastError();
+        }
+        if (error != ERROR_SUCCESS) {
+            if (source == staging) {
+                ::DeleteFileW(staging.c_str());
+            }
+            return Fatal(error, destPath);
+        }
+    }
+    return Success();
+}
+
+std::wstring WriteErrorText(uint32_t code, const std::wstring& path) {
+    switch (code) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        return Pick(L"The disk is full.", L"Diskte yer kalmadı.");
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+        return fmt::format(L"{} ({})",
+                           Pick(L"File in use: close the game and try again.",
+                                L"Dosya kullanımda: oyunu kapatıp tekrar deneyin."),
+                           FileNameOf(path));
+    case ERROR_ACCESS_DENIED:
+        return fmt::format(
+            L"{} ({})",
+            Pick(L"Cannot write the file: close the game if it is running; antivirus or folder permissions "
+                 L"may block "
+                 L"it.",
+                 L"Dosya yazılamadı: oyun açıksa kapatın; antivirüs ya da klasör izni engelliyor olabilir."),
+            path);
+    default:
+        return fmt::format(L"{}: {}", FileNameOf(path), ErrorText(code));
+    }
+}
+
+} // namespace Orv

@@ -1,0 +1,30 @@
+#pragma once
+#include "core/outcome.h"
+#include "update/manifest.h"
+
+#include <cstdint>
+#include <stop_token>
+#include <string>
+
+namespace Orv {
+
+// A message that begins with this marker tells the downloader not to try again.
+inline constexpr wchar_t kFatalMarker = L'!';
+
+// The staging file beside a destination: the destination's path with ".ovnew" appended.
+std::wstring StagingPath(const std::wstring& destPath);
+
+// Turns a finished object (.part) into the verified file at destPath: inflates a compressed object
+// into the staging file while counting and hashing, or hashes a stored one in place; then moves the
+// verified file over the destination in one step. A corrupt object fails retryably; input/output
+// failures fail with the fatal marker.
+Outcome<Ok> StageObject(const FileEntry& entry, const std::wstring& partPath, const std::wstring& destPath,
+                        std::stop_token stopToken);
+
+// The user message for a system error met while writing or moving the path.
+std::wstring WriteErrorText(uint32_t code, const std::wstring& path);
+
+// The last component of a path.
+std::wstring FileNameOf(const std::wstring& path);
+
+} // namespace Orv

@@ -1,0 +1,185 @@
+#include "update/update_run.h"
+
+#include "core/handles.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "core/text.h"
+#include "install/registration.h"
+#include "partners/game_client.h"
+#include "update/download_workers.h"
+#include "update/downloader.h"
+#include "update/file_cache.h"
+#include "update/file_check.h"
+#include "update/mirrors.h"
+#include "update/self_update.h"
+#include "update/version_stamp.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fmt/xchar.h>
+
+namespace Orv {
+namespace {
+
+// The manifest copy is written beside itself and moved into place: uninstallation reads it later,
+// and a cut copy would make it miss files.
+void KeepManifestCopy(const std::wstring& path, const std::string& text) {
+    const std::wstring temporary = path + L".tmp";
+    {
+        FileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            return;
+        }
+        DWORD written = 0;
+        if (!::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
+            written != text.size()) {
+            file.Reset();
+            ::DeleteFileW(temporary.c_str());
+            return;
+        }
+    }
+    if (!::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        ::DeleteFileW(temporary.c_str());
+    }
+}
+
+void ResetCounters(UpdateProgress& progress) {
+    progress.filesTotal.store(0);
+    progress.filesDone.store(0);
+    progress.bytesTotal.store(0);
+    progress.bytesDone.store(0);
+    progress.checkTotal.store(0);
+    progress.checkDone.store(0);
+}
+
+void Finish(const UpdateParams& params, UpdateProgress& progress, const Manifest& manifest,
+            const std::wstring& dataFolder, const Downloader& downloader, bool downloaded) {
+    progress.phase.store(Phase::Finishing);
+    StampClientVersion(JoinPath(params.gameFolder, GameClient::kVersionFile), manifest.clientVersion);
+    if (!manifest.server.empty()) {
+        SetPreServerAddress(manifest.server);
+    }
+    KeepManifestCopy(JoinPath(dataFolder, L"manifest.txt"), manifest.text);
+    Register(params.gameFolder, manifest.clientVersion);
+    std::error_code ignored;
+    std::filesystem::remove_all(downloader.DownloadFolder(), ignored);
+    SetStatus(progress, downloaded
+                            ? Pick(L"Update complete. Have fun!", L"Güncelleme tamamlandı. İyi eğlenceler!")
+                            : Pick(L"The game is up to date. Have fun!", L"Oyun güncel. İyi eğlenceler!"));
+    progress.phase.store(Phase::Done);
+}
+
+} // namespace
+
+uint64_t SpaceNeeded(uint64_t listBytes, uint64_t largestObject) {
+    return listBytes + largestObject + kDiskReserve;
+}
+
+void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token stopToken) {
+    const std::wstring dataFolder = JoinPath(params.gameFolder, kDataFolderName);
+    std::error_code ignored;
+    std::filesystem::create_directories(dataFolder, ignored);
+
+    ResetCounters(progress);
+    progress.phase.store(Phase::Starting);
+    SetStatus(progress, Pick(L"Getting version information...", L"Sürüm bilgisi alınıyor..."));
+
+    const std::vector<std::wstring> mirrors = ReadMirrors(params.gameFolder);
+    int mirrorIndex = 0;
+    Outcome<Manifest> fetched = FetchManifest(mirrors, stopToken, mirrorIndex);
+    if (!fetched) {
+        Fail(progress,
+             fmt::format(L"{}\n{}",
+                         Pick(L"Cannot reach the update server.", L"Güncelleme sunucusuna ulaşılamadı."),
+                         fetched.message));
+        return;
+    }
+    const Manifest& manifest = *fetched.value;
+    {
+        std::lock_guard guard(progress.lock);
+        progress.release = manifest.release;
+        progress.clientVersion = manifest.clientVersion;
+        progress.server = manifest.server;
+        progress.launch = manifest.launch.empty() ? GameClient::kDefaultLaunch : manifest.launch;
+    }
+
+    const Downloader downloader(params.gameFolder, mirrors, mirrorIndex, progress);
+    if (params.selfUpdate && SelfUpdate(manifest, params, downloader, progress, stopToken)) {
+        return;
+    }
+
+    progress.phase.store(Phase::Checking);
+    SetStatus(progress, params.repair ? Pick(L"Verifying all files (repair)...",
+                                             L"Tüm dosyalar doğrulanıyor (onarım)...")
+                                      : Pick(L"Checking files...", L"Dosyalar kontrol ediliyor..."));
+    FileCache cache(JoinPath(dataFolder, L"filecache.txt"));
+    if (!params.repair) {
+        cache.Load();
+    }
+    std::vector<uint8_t> needs(manifest.files.size(), 0);
+    progress.checkTotal.store(manifest.files.size());
+    RunCheck(manifest.files, needs, cache, params.gameFolder, stopToken, progress);
+    if (stopToken.stop_requested()) {
+        return;
+    }
+
+    std::vector<const FileEntry*> downloads;
+    uint64_t listBytes = 0;
+    uint64_t largestObject = 0;
+    for (size_t i = 0; i < manifest.files.size(); ++i) {
+        if (needs[i] != 0) {
+            downloads.push_back(&manifest.files[i]);
+            listBytes += manifest.files[i].size;
+            largestObject = std::max(largestObject, manifest.files[i].zsize);
+        }
+    }
+    cache.Save();
+    Log(fmt::format(L"check: {} of {} files to download ({})", downloads.size(), manifest.files.size(),
+                    SizeText(listBytes)));
+    if (downloads.empty()) {
+        Finish(params, progress, manifest, dataFolder, downloader, false);
+        return;
+    }
+
+    ULARGE_INTEGER available{};
+    if (::GetDiskFreeSpaceExW(params.gameFolder.c_str(), &available, nullptr, nullptr)) {
+        const uint64_t needed = SpaceNeeded(listBytes, largestObject);
+        if (available.QuadPart < needed) {
+            Fail(progress,
+                 fmt::format(L"{} {} {}, {} {}.", Pick(L"Not enough disk space:", L"Diskte yeterli yer yok:"),
+                             SizeText(needed), Pick(L"needed", L"gerekli"), SizeText(available.QuadPart),
+                             Pick(L"free", L"boş")));
+            return;
+        }
+    }
+
+    const std::vector<DownloadGroup> groups = GroupDownloads(downloads);
+    uint64_t bytesTotal = 0;
+    for (const DownloadGroup& group : groups) {
+        bytesTotal += group.entries.front()->zsize;
+    }
+    progress.filesTotal.store(downloads.size());
+    progress.bytesTotal.store(bytesTotal);
+    progress.bytesDone.store(0);
+    progress.phase.store(Phase::Downloading);
+    SetStatus(progress, fmt::format(L"{} {} {} ({})", Pick(L"Downloading:", L"İndiriliyor:"),
+                                    downloads.size(), Pick(L"files", L"dosya"), SizeText(bytesTotal)));
+
+    DownloadPhase phase{groups, {0}, {}, downloader, params.gameFolder, cache, progress, {}, {}};
+    const std::optional<std::wstring> failure = RunDownloads(phase, stopToken);
+    cache.Save();
+    if (stopToken.stop_requested()) {
+        return;
+    }
+    if (failure) {
+        Fail(progress,
+             fmt::format(L"{}\n{}", Pick(L"The update could not be completed.", L"Güncelleme tamamlanamadı."),
+                         *failure));
+        return;
+    }
+    Finish(params, progress, manifest, dataFolder, downloader, true);
+}
+
+} // namespace Orv

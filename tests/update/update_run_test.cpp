@@ -1,0 +1,364 @@
+// Whole update runs against nginx and the fault server, with releases made by orvanectl publish.
+#include "core/build_settings.h"
+#include "core/log.h"
+#include "core/text.h"
+#include "install/registration.h"
+#include "support/mirror_env.h"
+#include "support/mirror_helpers.h"
+#include "support/object_fixture.h"
+#include "support/test_folder.h"
+#include "update/update_run.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace Orv {
+namespace {
+
+using Support::Exists;
+using Support::ReadFileOrEmpty;
+using Support::WriteFileBytes;
+
+std::optional<std::wstring> RegistryString(const wchar_t* key, const wchar_t* name) {
+    wchar_t buffer[1024] = {};
+    DWORD size = sizeof buffer;
+    if (::RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    return std::wstring(buffer);
+}
+
+class UpdateRunTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(Support::MirrorRoot().empty());
+        englishBefore = IsTurkish();
+        SetTurkish(false);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Halvex\\Kelvaro");
+        Support::ClearFaultRules();
+        Support::ClearFaultRequests();
+        mirrorName =
+            L"run_" + std::to_wstring(::GetTickCount64()) + L"_" + std::to_wstring(counter.fetch_add(1));
+        WriteSource();
+    }
+    void TearDown() override {
+        Support::ClearFaultRules();
+        SetTurkish(englishBefore);
+    }
+
+    // A small game: a client version file that keeps local changes, data in folders, a duplicate.
+    void WriteSource() {
+        WriteFileBytes(source / L"VersionInfo.ver", "Region EU\r\nClientVersion 0.0.1\r\n");
+        WriteFileBytes(source / L"Engine.exe", Support::SampleBytes(300000, 1));
+        WriteFileBytes(source / L"data\\maps\\north.map", Support::SampleBytes(400000, 2, true));
+        WriteFileBytes(source / L"data\\maps\\south.map", Support::SampleBytes(5000, 3, true));
+        WriteFileBytes(source / L"data\\copy of north.map", Support::SampleBytes(400000, 2, true));
+        WriteFileBytes(source / L"lang\\tr\\söz.txt", "merhaba");
+    }
+    size_t SourceFiles() const { return 6; }
+
+    void Publish(int release, std::vector<std::wstring> extra = {}) {
+        extra.insert(extra.end(), {L"--keep", L"VersionInfo.ver", L"--server", L"10.0.0.7:4000"});
+        const auto published = Support::RunPublish(source.Path(), MirrorPath(), release, extra);
+        ASSERT_EQ(published.exitCode, 0U) << published.output;
+    }
+    std::wstring MirrorPath() const { return Support::MirrorRoot() + L"\\" + mirrorName; }
+    void UseMirror(const std::wstring& base) {
+        WriteFileBytes(game / L".orvane\\mirrors.txt", WideToUtf8(base + mirrorName) + "/\n");
+    }
+
+    // Runs one update to its end, recording every phase the record passes through.
+    std::vector<Phase> Run(bool repair = false, std::stop_token stop = {}) {
+        OpenLog(game / L".orvane\\launcher.log");
+        std::vector<Phase> phases;
+        std::atomic<bool> ended{false};
+        std::jthread watcher([&] {
+            ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+            Phase last = Phase::Idle;
+            while (!ended.load()) {
+                const Phase now = progress.phase.load();
+                if (now != last) {
+                    phases.push_back(now);
+                    last = now;
+                }
+                std::this_thread::yield();
+            }
+            if (progress.phase.load() != last) {
+                phases.push_back(progress.phase.load());
+            }
+        });
+        UpdateRun(UpdateParams{game.Path(), repair, false, L""}, progress, stop);
+        ended.store(true);
+        watcher.join();
+        return phases;
+    }
+    std::string LogText() const { return ReadFileOrEmpty(game / L".orvane\\launcher.log"); }
+    bool LogHas(const std::string& line) const {
+        return LogText().find(" " + line + "\r\n") != std::string::npos;
+    }
+    std::wstring Status() {
+        std::lock_guard guard(progress.lock);
+        return progress.statusText;
+    }
+    void ExpectGameMatchesSource() {
+        for (const auto& path : Support::FilesBelow(source.Path())) {
+            std::wstring relative = path;
+            for (auto& c : relative) {
+                c = c == L'/' ? L'\\' : c;
+            }
+            if (relative != L"VersionInfo.ver") {
+                EXPECT_EQ(ReadFileOrEmpty(game / relative), ReadFileOrEmpty(source / relative))
+                    << WideToUtf8(relative);
+            }
+        }
+    }
+    size_t ObjectRequests() {
+        size_t count = 0;
+        for (const auto& r : Support::FaultRequests()) {
+            count += r.path.find("/objects/") != std::string::npos ? 1 : 0;
+        }
+        return count;
+    }
+
+    inline static std::atomic<int> counter{0};
+    Support::TempFolder source;
+    Support::TempFolder game;
+    std::wstring mirrorName;
+    UpdateProgress progress;
+    bool englishBefore = false;
+};
+
+TEST_F(UpdateRunTest, FreshInstallPlacesEveryFileStampsRegistersAndCleansUp) {
+    Publish(12);
+    UseMirror(Support::HttpBase());
+    const auto phases = Run();
+    EXPECT_EQ(phases, (std::vector<Phase>{Phase::Starting, Phase::Checking, Phase::Downloading,
+                                          Phase::Finishing, Phase::Done}));
+    ExpectGameMatchesSource();
+    EXPECT_EQ(ReadFileOrEmpty(game / L"VersionInfo.ver"), "Region EU\r\nClientVersion 7.1.12\r\n");
+    EXPECT_EQ(Status(), L"Update complete. Have fun!");
+    EXPECT_TRUE(LogHas("Getting version information..."));
+    EXPECT_TRUE(
+        LogHas("manifest " + WideToUtf8(Support::HttpBase() + mirrorName) + "/: release 12, 6 files"));
+    EXPECT_TRUE(LogHas("Checking files..."));
+    EXPECT_TRUE(LogHas("check: 6 of 6 files to download (" + WideToUtf8(SizeText(1105000 + 33 + 7)) + ")"));
+    EXPECT_TRUE(LogHas("VersionInfo.ver ClientVersion 0.0.1 -> 7.1.12"));
+    EXPECT_TRUE(LogHas("Update complete. Have fun!"));
+    EXPECT_EQ(progress.filesTotal.load(), 6U);
+    EXPECT_EQ(progress.filesDone.load(), 6U);
+    EXPECT_EQ(progress.bytesDone.load(), progress.bytesTotal.load());
+    EXPECT_EQ(progress.release, 12);
+    EXPECT_EQ(progress.clientVersion, L"7.1.12");
+    EXPECT_EQ(progress.launch, L"Updater.exe");
+    EXPECT_EQ(progress.server, L"10.0.0.7:4000");
+
+    EXPECT_EQ(ReadFileOrEmpty(game / L".orvane\\manifest.txt"),
+              ReadFileOrEmpty(MirrorPath() + L"\\manifest.txt"));
+    EXPECT_FALSE(Exists(game / L".orvane\\download"));
+    EXPECT_EQ(RegistryString(kUninstallKey, L"DisplayVersion"), L"7.1.12");
+    EXPECT_EQ(RegistryString(kUninstallKey, L"InstallLocation"), game.Path());
+    EXPECT_EQ(RegistryString(L"Software\\Halvex\\Kelvaro\\Configuration", L"PreServerIPAddress"),
+              L"10.0.0.7:4000");
+    const std::string cache = ReadFileOrEmpty(game / L".orvane\\filecache.txt");
+    EXPECT_NE(cache.find(" data\\maps\\north.map\n"), std::string::npos);
+    EXPECT_NE(cache.find(" lang\\tr\\söz.txt\n"), std::string::npos);
+}
+
+TEST_F(UpdateRunTest, SecondRunFindsEverythingUpToDateWithoutAnObjectRequest) {
+    Publish(3);
+    UseMirror(Support::FaultBase());
+    Run();
+    ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status());
+    Support::ClearFaultRequests();
+    const auto phases = Run();
+    EXPECT_EQ(phases, (std::vector<Phase>{Phase::Starting, Phase::Checking, Phase::Finishing, Phase::Done}));
+    EXPECT_TRUE(LogHas("check: 0 of 6 files to download (0 B)"));
+    EXPECT_EQ(Status(), L"The game is up to date. Have fun!");
+    EXPECT_EQ(ObjectRequests(), 0U);
+    EXPECT_EQ(progress.filesTotal.load(), 0U);
+    EXPECT_EQ(progress.bytesTotal.load(), 0U);
+}
+
+TEST_F(UpdateRunTest, NewReleaseFetchesOnlyTheChangedObject) {
+    Publish(1);
+    UseMirror(Support::FaultBase());
+    Run();
+    ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status());
+    WriteFileBytes(source / L"data\\maps\\south.map", Support::SampleBytes(6000, 9, true));
+    Publish(2);
+    Support::ClearFaultRequests();
+    Run();
+    EXPECT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status());
+    EXPECT_EQ(ObjectRequests(), 1U);
+    EXPECT_TRUE(LogHas("check: 1 of 6 files to download (" + WideToUtf8(SizeText(6000)) + ")"));
+    ExpectGameMatchesSource();
+}
+
+TEST_F(UpdateRunTest, RepairRehashesEverythingAndFindsWhatTheCacheHid) {
+    Publish(4);
+    UseMirror(Support::HttpBase());
+    Run();
+    ASSERT_EQ(progress.phase.load(), Phase::Done);
+    // Same size and last-write time, other content: only hashing can tell.
+    const std::wstring map = game / L"data\\maps\\south.map";
+    WIN32_FILE_ATTRIBUTE_DATA before{};
+    ::GetFileAttributesExW(map.c_str(), GetFileExInfoStandard, &before);
+    std::string damaged = ReadFileOrEmpty(map);
+    damaged[100] ^= 0x55;
+    WriteFileBytes(map, damaged);
+    HANDLE file = ::CreateFileW(map.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                0, nullptr);
+    ::SetFileTime(file, nullptr, nullptr, &before.ftLastWriteTime);
+    ::CloseHandle(file);
+
+    Run();
+    EXPECT_TRUE(LogHas("check: 0 of 6 files to download (0 B)"));
+    EXPECT_EQ(ReadFileOrEmpty(map), damaged);
+
+    const auto phases = Run(true);
+    EXPECT_EQ(progress.phase.load(), Phase::Done);
+    EXPECT_TRUE(LogHas("Verifying all files (repair)..."));
+    EXPECT_TRUE(LogHas("check: 1 of 6 files to download (" + WideToUtf8(SizeText(5000)) + ")"));
+    EXPECT_EQ(ReadFileOrEmpty(map), ReadFileOrEmpty(source / L"data\\maps\\south.map"));
+}
+
+TEST_F(UpdateRunTest, FilesSharingAHashAreOneDownloadButEveryPathCounts) {
+    // north.map and its copy share a hash; add two more copies of south.map.
+    WriteFileBytes(source / L"extra\\south 1.map", Support::SampleBytes(5000, 3, true));
+    WriteFileBytes(source / L"extra\\south 2.map", Support::SampleBytes(5000, 3, true));
+    std::filesystem::remove(source / L"Engine.exe");
+    std::filesystem::remove(source / L"lang\\tr\\söz.txt");
+    std::filesystem::remove(source / L"data\\copy of north.map");
+    std::filesystem::remove(source / L"data\\maps\\north.map");
+    Publish(5);
+    // VersionInfo.ver is present already (it is kept locally); the four maps are missing.
+    WriteFileBytes(game / L"VersionInfo.ver", "ClientVersion 7.1.5\r\n");
+    UseMirror(Support::FaultBase());
+    Run();
+    EXPECT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status());
+    EXPECT_EQ(progress.filesTotal.load(), 3U);
+    EXPECT_EQ(ObjectRequests(), 1U);
+    const Manifest manifest = Support::ReadManifest(MirrorPath());
+    const uint64_t object = Support::EntryOf(manifest, L"data\\maps\\south.map").zsize;
+    EXPECT_EQ(progress.bytesTotal.load(), object);
+    EXPECT_TRUE(LogHas("Downloading: 3 files (" + WideToUtf8(SizeText(object)) + ")"));
+}
+
+TEST_F(UpdateRunTest, UnreachableMirrorsFailWithTheLastReason) {
+    WriteFileBytes(game / L".orvane\\mirrors.txt", "http://127.0.0.1:9/live/\n");
+    const auto phases = Run();
+    EXPECT_EQ(phases, (std::vector<Phase>{Phase::Starting, Phase::Failed}));
+    EXPECT_EQ(Status(),
+              L"Cannot reach the update server.\nCould not connect to the download server. Check your "
+              L"connection or firewall.");
+    EXPECT_FALSE(Exists(game / L".orvane\\manifest.txt"));
+}
+
+TEST_F(UpdateRunTest, NewerManifestFormatIsNotApplied) {
+    WriteFileBytes(MirrorPath() + L"\\manifest.txt",
+                   "format\t2\nf\t" + std::string(64, 'a') + "\t1\t1\t-\t-\tx\n");
+    UseMirror(Support::HttpBase());
+    Run();
+    EXPECT_EQ(progress.phase.load(), Phase::Failed);
+    EXPECT_EQ(Status(), L"Cannot reach the update server.\nCould not read the file list (format 2)");
+}
+
+TEST_F(UpdateRunTest, AMissingObjectFailsTheRunButKeepsWhatWasPlaced) {
+    Publish(6);
+    const Manifest manifest = Support::ReadManifest(MirrorPath());
+    const FileEntry& lost = Support::EntryOf(manifest, L"Engine.exe");
+    std::filesystem::remove(Support::ObjectPath(MirrorPath(), lost));
+    UseMirror(Support::HttpBase());
+    Run();
+    EXPECT_EQ(progress.phase.load(), Phase::Failed);
+    EXPECT_EQ(Status(),
+              L"The update could not be completed.\nEngine.exe: File not found on the server (404). An "
+              L"update may be in progress, try again in a few minutes.");
+    EXPECT_FALSE(Exists(game / L".orvane\\manifest.txt"));
+    EXPECT_FALSE(RegistryString(kUninstallKey, L"DisplayVersion").has_value());
+    // Files placed before the failure are remembered, so the next run does not fetch them again.
+    const std::string cache = ReadFileOrEmpty(game / L".orvane\\filecache.txt");
+    EXPECT_NE(cache.find(" data\\maps\\north.map\n"), std::string::npos);
+}
+
+TEST_F(UpdateRunTest, ManifestWithoutServerLeavesTheAddressAlone) {
+    const auto published =
+        Support::RunPublish(source.Path(), MirrorPath(), 7, {L"--keep", L"VersionInfo.ver"});
+    ASSERT_EQ(published.exitCode, 0U) << published.output;
+    SetPreServerAddress(L"192.0.2.1:1");
+    UseMirror(Support::HttpBase());
+    Run();
+    EXPECT_EQ(progress.phase.load(), Phase::Done);
+    EXPECT_EQ(RegistryString(L"Software\\Halvex\\Kelvaro\\Configuration", L"PreServerIPAddress"),
+              L"192.0.2.1:1");
+}
+
+TEST_F(UpdateRunTest, StopDuringTheDownloadsEndsQuietlyAndKeepsThePartialObjects) {
+    WriteFileBytes(source / L"big.bin", Support::SampleBytes(3 << 20, 11));
+    Publish(8);
+    const Manifest manifest = Support::ReadManifest(MirrorPath());
+    const FileEntry& big = Support::EntryOf(manifest, L"big.bin");
+    Support::SetFaultRules("{\"/" + WideToUtf8(mirrorName) + "/objects/" + big.sha256.substr(0, 2) + "/" +
+                           big.sha256 + "\": {\"delay_ms\": 200, \"chunk\": 65536}}");
+    UseMirror(Support::FaultBase());
+    std::stop_source stop;
+    std::jthread stopper([&] {
+        Support::WaitUntil(
+            [&] { return progress.phase.load() == Phase::Downloading && progress.bytesDone.load() > 0; },
+            60s);
+        stop.request_stop();
+    });
+    Run(false, stop.get_token());
+    EXPECT_EQ(progress.phase.load(), Phase::Downloading);
+    EXPECT_NE(Status(), L"Cancelled.");
+    EXPECT_FALSE(Exists(game / L".orvane\\manifest.txt"));
+    EXPECT_TRUE(Exists(game / (L".orvane\\download\\" + Utf8ToWide(big.sha256) + L".part")));
+}
+
+TEST_F(UpdateRunTest, StopDuringTheCheckEndsQuietly) {
+    Publish(9);
+    UseMirror(Support::HttpBase());
+    Run();
+    ASSERT_EQ(progress.phase.load(), Phase::Done);
+    std::stop_source stop;
+    stop.request_stop();
+    // Stopped before it starts: the manifest request ends cancelled, as every request would.
+    Run(true, stop.get_token());
+    EXPECT_EQ(progress.phase.load(), Phase::Failed);
+    EXPECT_EQ(Status(), L"Cannot reach the update server.\nCancelled.");
+}
+
+TEST_F(UpdateRunTest, NotEnoughDiskSpaceFailsBeforeAnyDownload) {
+    const std::wstring smallDisk = Support::SmallDisk();
+    if (smallDisk.empty()) {
+        GTEST_SKIP() << "no small disk: mounting a tmpfs is not permitted here";
+    }
+    Publish(10);
+    const std::wstring folder = smallDisk + L"\\" + mirrorName;
+    WriteFileBytes(folder + L"\\.orvane\\mirrors.txt", WideToUtf8(Support::HttpBase() + mirrorName) + "/\n");
+    OpenLog(folder + L"\\.orvane\\launcher.log");
+    UpdateRun(UpdateParams{folder, false, false, L""}, progress, {});
+    EXPECT_EQ(progress.phase.load(), Phase::Failed);
+    std::wstring status = Status();
+    EXPECT_EQ(status.substr(0, 24), L"Not enough disk space: 2");
+    EXPECT_NE(status.find(L" needed, "), std::wstring::npos);
+    EXPECT_EQ(status.substr(status.size() - 6), L" free.");
+    std::filesystem::remove_all(folder);
+}
+
+TEST(DiskSpace, NeedsTheFilesTheLargestObjectAndTheReserve) {
+    EXPECT_EQ(SpaceNeeded(0, 0), 209715200U);
+    EXPECT_EQ(SpaceNeeded(1000, 300), 209716500U);
+}
+
+} // namespace
+} // namespace Orv
