@@ -269,8 +269,41 @@ orv_descendants() { # pid
   done
 }
 
+# A small disk for the tests of a full disk: an 8 MiB tmpfs in the test build tree, mounted when
+# running as root and the kernel permits it. Exports ORV_SMALL_DISK (a Windows path) only when
+# mounted; the tests that need it are skipped otherwise. orv_stop_all unmounts it.
+orv_mount_small_disk() {
+  local dir=$ORV_TEST_TREE/small-disk
+  unset ORV_SMALL_DISK
+  ORV_SMALL_DISK_DIR=
+  if [ "$(id -u)" != 0 ]; then
+    echo "small disk: not root, the full-disk tests are skipped"
+    return 0
+  fi
+  mkdir -p "$dir"
+  # Left mounted by an earlier run that was killed before it could clean up.
+  if mountpoint -q "$dir"; then umount "$dir" 2>/dev/null || umount -l "$dir" 2>/dev/null || true; fi
+  if mount -t tmpfs -o size=8m,mode=0777 orv-small-disk "$dir" 2>/dev/null; then
+    ORV_SMALL_DISK_DIR=$dir
+    export ORV_SMALL_DISK
+    ORV_SMALL_DISK=$(orv_windows_path "$dir")
+    echo "small disk: 8 MiB tmpfs at $dir"
+  else
+    echo "small disk: mounting a tmpfs is not permitted here, the full-disk tests are skipped"
+  fi
+}
+
+orv_unmount_small_disk() {
+  if [ -n "${ORV_SMALL_DISK_DIR:-}" ]; then
+    # Lazily when something still holds a file there; the mount goes away with its last user.
+    umount "$ORV_SMALL_DISK_DIR" 2>/dev/null || umount -l "$ORV_SMALL_DISK_DIR" 2>/dev/null || true
+    ORV_SMALL_DISK_DIR=
+    unset ORV_SMALL_DISK
+  fi
+}
+
 # Ends what the script started (with what those started, like the test a running ctest was on)
-# first, so nothing starts Wine again after the wineserver is stopped.
+# first, so nothing starts Wine again after the wineserver is stopped; then unmounts the small disk.
 orv_stop_all() {
   local pid targets=()
   for pid in "${ORV_STARTED_PIDS[@]}"; do
@@ -286,4 +319,5 @@ orv_stop_all() {
     wait "$pid" 2>/dev/null || true
   done
   ORV_STARTED_PIDS=()
+  orv_unmount_small_disk
 }

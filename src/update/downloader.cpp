@@ -111,12 +111,13 @@ Outcome<Ok> Downloader::Get(const FileEntry& entry, const std::wstring& destPath
             const auto sink = [&](std::span<const char> chunk) {
                 DWORD written = 0;
                 if (!::WriteFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &written,
-                                 nullptr) ||
-                    written != chunk.size()) {
+                                 nullptr)) {
                     writeError = ::GetLastError();
-                    if (writeError == ERROR_SUCCESS) {
-                        writeError = ERROR_DISK_FULL;
-                    }
+                    return false;
+                }
+                if (written != chunk.size()) {
+                    // A full disk may take part of a write and report success.
+                    writeError = ERROR_DISK_FULL;
                     return false;
                 }
                 transfer.Report(transfer.reported + chunk.size());

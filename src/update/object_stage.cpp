@@ -34,6 +34,16 @@ uint64_t SizeOnDisk(const std::wstring& path) {
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+// Writes the bytes: the system's error when the write fails, the disk-full code when it reports
+// success but writes less (a full disk may do that), ERROR_SUCCESS otherwise.
+DWORD WriteAll(HANDLE file, const void* data, DWORD length) {
+    DWORD written = 0;
+    if (!::WriteFile(file, data, length, &written, nullptr)) {
+        return ::GetLastError();
+    }
+    return written == length ? ERROR_SUCCESS : ERROR_DISK_FULL;
+}
+
 struct InflateResult {
     int lastResult = Z_OK;
     uint64_t count = 0;
@@ -79,15 +89,12 @@ InflateResult InflateInto(HANDLE input, HANDLE output, uint64_t expectedSize, st
                 stop = true;
                 break;
             }
-            DWORD written = 0;
-            if (produced > 0 &&
-                (!::WriteFile(output, out.data(), produced, &written, nullptr) || written != produced)) {
-                result.writeError = ::GetLastError();
-                if (result.writeError == ERROR_SUCCESS) {
-                    result.writeError = ERROR_DISK_FULL;
+            if (produced > 0) {
+                result.writeError = WriteAll(output, out.data(), produced);
+                if (result.writeError != ERROR_SUCCESS) {
+                    stop = true;
+                    break;
                 }
-                stop = true;
-                break;
             }
             hash.Update(out.data(), produced);
             result.count += produced;

@@ -257,12 +257,14 @@ TEST_F(DownloaderTest, FullDiskEndsAtOnceWithoutRetry) {
     const std::wstring gameOnSmallDisk = smallDisk + L"\\dl_full";
     const std::string content = SampleBytes(12 << 20, 11);
     const FileEntry entry = PublishObject(L"dl_full", L"full.bin", content, false);
-    downloader.emplace(gameOnSmallDisk, std::vector<std::wstring>{FaultBase() + L"dl_full/"}, 0, progress);
+    const std::vector<std::wstring> mirrors{FaultBase() + L"dl_full/"};
+    downloader.emplace(gameOnSmallDisk, mirrors, 0, progress);
     const auto result = downloader->Get(entry, gameOnSmallDisk + L"\\full.bin", &slot, {});
     EXPECT_FALSE(result.ok());
     EXPECT_EQ(result.message, L"The disk is full.");
     EXPECT_EQ(Support::FaultRequests().size(), 1U);
     ::DeleteFileW(downloader->PartPath(entry).c_str());
+    downloader.reset();
 }
 
 TEST(RetryPause, DoublesFromOneSecond) {

@@ -325,14 +325,29 @@ TEST_F(UpdateRunTest, StopDuringTheDownloadsEndsQuietlyAndKeepsThePartialObjects
 }
 
 TEST_F(UpdateRunTest, StopDuringTheCheckEndsQuietly) {
+    WriteFileBytes(source / L"huge.pak", Support::SampleBytes(96 << 20, 12, true));
     Publish(9);
+    // The right size with other content: the check has to hash it all.
+    WriteFileBytes(game / L"huge.pak", std::string(96 << 20, 'x'));
     UseMirror(Support::HttpBase());
-    Run();
-    ASSERT_EQ(progress.phase.load(), Phase::Done);
+    std::stop_source stop;
+    std::jthread stopper([&] {
+        Support::WaitUntil([&] { return progress.phase.load() == Phase::Checking; }, 60s);
+        stop.request_stop();
+    });
+    Run(false, stop.get_token());
+    EXPECT_EQ(progress.phase.load(), Phase::Checking);
+    EXPECT_EQ(Status(), L"Checking files...");
+    EXPECT_EQ(LogText().find("check:"), std::string::npos);
+    EXPECT_FALSE(Exists(game / L".orvane\filecache.txt"));
+}
+
+TEST_F(UpdateRunTest, StopBeforeTheManifestArrivesIsReportedAsCancelled) {
     std::stop_source stop;
     stop.request_stop();
-    // Stopped before it starts: the manifest request ends cancelled, as every request would.
-    Run(true, stop.get_token());
+    Publish(11);
+    UseMirror(Support::HttpBase());
+    Run(false, stop.get_token());
     EXPECT_EQ(progress.phase.load(), Phase::Failed);
     EXPECT_EQ(Status(), L"Cannot reach the update server.\nCancelled.");
 }
@@ -352,7 +367,9 @@ TEST_F(UpdateRunTest, NotEnoughDiskSpaceFailsBeforeAnyDownload) {
     EXPECT_EQ(status.substr(0, 24), L"Not enough disk space: 2");
     EXPECT_NE(status.find(L" needed, "), std::wstring::npos);
     EXPECT_EQ(status.substr(status.size() - 6), L" free.");
-    std::filesystem::remove_all(folder);
+    OpenLog(game / L".orvane\\launcher.log");
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
 }
 
 TEST(DiskSpace, NeedsTheFilesTheLargestObjectAndTheReserve) {
