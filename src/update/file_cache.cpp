@@ -1,7 +1,6 @@
 #include "update/file_cache.h"
 
 #include "core/file_io.h"
-#include "core/handles.h"
 #include "core/text.h"
 
 #include <windows.h>
@@ -111,29 +110,12 @@ void FileCache::Load() {
 
 void FileCache::Save() {
     std::lock_guard guard(mutex_);
-    const std::wstring temporary = path_ + L".tmp";
-    {
-        FileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            return;
-        }
-        std::string text;
-        for (const auto& [key, entry] : entries_) {
-            text +=
-                fmt::format("{} {} {} {}\n", entry.size, entry.lastWriteTime, entry.sha256, WideToUtf8(key));
-        }
-        DWORD written = 0;
-        if (!text.empty() &&
-            (!::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-             written != text.size())) {
-            // A cut cache would only cost extra hashing, but the previous one is better kept.
-            file.Reset();
-            ::DeleteFileW(temporary.c_str());
-            return;
-        }
+    std::string text;
+    for (const auto& [key, entry] : entries_) {
+        text += fmt::format("{} {} {} {}\n", entry.size, entry.lastWriteTime, entry.sha256, WideToUtf8(key));
     }
-    ::MoveFileExW(temporary.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
+    // Through "filecache.txt.tmp" and one move; when writing fails the previous cache is kept.
+    ReplaceFileBytes(path_, text);
 }
 
 bool FileCache::IsKnownGood(const FileEntry& entry, const FileStat& stat, const std::string& wantedHash) {

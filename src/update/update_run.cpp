@@ -1,6 +1,6 @@
 #include "update/update_run.h"
 
-#include "core/handles.h"
+#include "core/file_io.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -22,29 +22,6 @@
 namespace Orv {
 namespace {
 
-// The manifest copy is written beside itself and moved into place: uninstallation reads it later,
-// and a cut copy would make it miss files.
-void KeepManifestCopy(const std::wstring& path, const std::string& text) {
-    const std::wstring temporary = path + L".tmp";
-    {
-        FileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            return;
-        }
-        DWORD written = 0;
-        if (!::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-            written != text.size()) {
-            file.Reset();
-            ::DeleteFileW(temporary.c_str());
-            return;
-        }
-    }
-    if (!::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ::DeleteFileW(temporary.c_str());
-    }
-}
-
 void ResetCounters(UpdateProgress& progress) {
     progress.filesTotal.store(0);
     progress.filesDone.store(0);
@@ -61,7 +38,8 @@ void Finish(const UpdateParams& params, UpdateProgress& progress, const Manifest
     if (!manifest.server.empty()) {
         SetPreServerAddress(manifest.server);
     }
-    KeepManifestCopy(JoinPath(dataFolder, L"manifest.txt"), manifest.text);
+    // Uninstallation reads this copy later: a cut copy would make it miss files.
+    ReplaceFileBytes(JoinPath(dataFolder, L"manifest.txt"), manifest.text);
     Register(params.gameFolder, manifest.clientVersion);
     std::error_code ignored;
     std::filesystem::remove_all(downloader.DownloadFolder(), ignored);

@@ -1,7 +1,6 @@
 #include "update/version_stamp.h"
 
 #include "core/file_io.h"
-#include "core/handles.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "partners/game_client.h"
@@ -49,28 +48,6 @@ bool FindValue(const std::string& text, size_t& start, size_t& length) {
     }
 }
 
-// Writes the whole text beside the file and moves it over, so the file is never left cut short.
-void ReplaceFile(const std::wstring& path, const std::string& text) {
-    const std::wstring temporary = path + L".tmp";
-    {
-        FileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file) {
-            return;
-        }
-        DWORD written = 0;
-        if (!::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) ||
-            written != text.size()) {
-            file.Reset();
-            ::DeleteFileW(temporary.c_str());
-            return;
-        }
-    }
-    if (!::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ::DeleteFileW(temporary.c_str());
-    }
-}
-
 } // namespace
 
 void StampClientVersion(const std::wstring& path, const std::wstring& version) {
@@ -93,7 +70,8 @@ void StampClientVersion(const std::wstring& path, const std::wstring& version) {
     }
     Log(fmt::format(L"VersionInfo.ver ClientVersion {} -> {}", Utf8ToWide(oldValue), version));
     text->replace(start, length, newValue);
-    ReplaceFile(path, *text);
+    // The game reads this file: it is never left cut short.
+    ReplaceFileBytes(path, *text);
 }
 
 } // namespace Orv

@@ -3,6 +3,7 @@
 #include "core/text.h"
 #include "support/object_fixture.h"
 #include "support/mirror_env.h"
+#include "support/mirror_test.h"
 #include "support/test_folder.h"
 #include "update/download_workers.h"
 
@@ -23,19 +24,11 @@ using Support::ReadFileOrEmpty;
 using Support::SampleBytes;
 using Support::TempFolder;
 
-class DownloadWorkers : public ::testing::Test {
+class DownloadWorkers : public Support::MirrorTest {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(Support::MirrorRoot().empty());
-        englishBefore = IsTurkish();
-        SetTurkish(false);
+        MirrorTest::SetUp();
         OpenLog(game / L"launcher.log");
-        Support::ClearFaultRules();
-        Support::ClearFaultRequests();
-    }
-    void TearDown() override {
-        Support::ClearFaultRules();
-        SetTurkish(englishBefore);
     }
 
     // Runs the workers over the entries as the update run would, from mirror folder `folder`.
@@ -69,7 +62,6 @@ protected:
     std::optional<Downloader> downloader;
     std::vector<DownloadGroup> groups;
     std::optional<Phase> phase;
-    bool englishBefore = false;
 };
 
 TEST_F(DownloadWorkers, IdenticalFilesAreFetchedOnceAndCopied) {

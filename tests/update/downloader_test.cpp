@@ -3,6 +3,7 @@
 #include "core/text.h"
 #include "support/object_fixture.h"
 #include "support/mirror_env.h"
+#include "support/mirror_test.h"
 #include "support/test_folder.h"
 #include "update/downloader.h"
 #include "update/update_progress.h"
@@ -24,19 +25,11 @@ using Support::ReadFileOrEmpty;
 using Support::SampleBytes;
 using Support::TempFolder;
 
-class DownloaderTest : public ::testing::Test {
+class DownloaderTest : public Support::MirrorTest {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(Support::MirrorRoot().empty());
-        englishBefore = IsTurkish();
-        SetTurkish(false);
+        MirrorTest::SetUp();
         OpenLog(game / L"launcher.log");
-        Support::ClearFaultRules();
-        Support::ClearFaultRequests();
-    }
-    void TearDown() override {
-        Support::ClearFaultRules();
-        SetTurkish(englishBefore);
     }
 
     Outcome<Ok> Get(const FileEntry& entry, const std::vector<std::wstring>& mirrors, int index = 0,
@@ -57,7 +50,6 @@ protected:
     UpdateProgress progress;
     Slot slot;
     std::optional<Downloader> downloader;
-    bool englishBefore = false;
 };
 
 TEST_F(DownloaderTest, PartFileIsNamedByTheObjectInsideTheDownloadFolder) {
