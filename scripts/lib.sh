@@ -269,37 +269,44 @@ orv_descendants() { # pid
   done
 }
 
-# A small disk for the tests of a full disk: an 8 MiB tmpfs in the test build tree, mounted when
-# running as root and the kernel permits it. Exports ORV_SMALL_DISK (a Windows path) only when
-# mounted; the tests that need it are skipped otherwise. orv_stop_all unmounts it.
-orv_mount_small_disk() {
-  local dir=$ORV_TEST_TREE/small-disk
-  unset ORV_SMALL_DISK
-  ORV_SMALL_DISK_DIR=
-  if [ "$(id -u)" != 0 ]; then
-    echo "small disk: not root, the full-disk tests are skipped"
-    return 0
-  fi
+# Small disks for the tests of a full disk and of the free-space check: tmpfs mounts in the test
+# build tree, made when running as root and the kernel permits it. ORV_SMALL_DISK (8 MiB) and
+# ORV_SPACE_DISK (256 MiB, room for the update's 200 MiB reserve) are exported (as Windows paths) only
+# when mounted; the tests that need them are skipped otherwise. orv_stop_all unmounts them.
+ORV_MOUNTED_DISKS=()
+
+orv_mount_disk() { # name size variable
+  local dir=$ORV_TEST_TREE/$1
   mkdir -p "$dir"
   # Left mounted by an earlier run that was killed before it could clean up.
   if mountpoint -q "$dir"; then umount "$dir" 2>/dev/null || umount -l "$dir" 2>/dev/null || true; fi
-  if mount -t tmpfs -o size=8m,mode=0777 orv-small-disk "$dir" 2>/dev/null; then
-    ORV_SMALL_DISK_DIR=$dir
-    export ORV_SMALL_DISK
-    ORV_SMALL_DISK=$(orv_windows_path "$dir")
-    echo "small disk: 8 MiB tmpfs at $dir"
+  if mount -t tmpfs -o "size=$2,mode=0777" "orv-$1" "$dir" 2>/dev/null; then
+    ORV_MOUNTED_DISKS+=("$dir")
+    export "$3=$(orv_windows_path "$dir")"
+    echo "small disk: $2 tmpfs at $dir"
   else
-    echo "small disk: mounting a tmpfs is not permitted here, the full-disk tests are skipped"
+    echo "small disk: mounting a tmpfs is not permitted here, the tests that need $1 are skipped"
   fi
 }
 
-orv_unmount_small_disk() {
-  if [ -n "${ORV_SMALL_DISK_DIR:-}" ]; then
-    # Lazily when something still holds a file there; the mount goes away with its last user.
-    umount "$ORV_SMALL_DISK_DIR" 2>/dev/null || umount -l "$ORV_SMALL_DISK_DIR" 2>/dev/null || true
-    ORV_SMALL_DISK_DIR=
-    unset ORV_SMALL_DISK
+orv_mount_small_disk() {
+  unset ORV_SMALL_DISK ORV_SPACE_DISK
+  if [ "$(id -u)" != 0 ]; then
+    echo "small disk: not root, the full-disk and free-space tests are skipped"
+    return 0
   fi
+  orv_mount_disk small-disk 8m ORV_SMALL_DISK
+  orv_mount_disk space-disk 256m ORV_SPACE_DISK
+}
+
+orv_unmount_small_disk() {
+  local dir
+  for dir in "${ORV_MOUNTED_DISKS[@]}"; do
+    # Lazily when something still holds a file there; the mount goes away with its last user.
+    umount "$dir" 2>/dev/null || umount -l "$dir" 2>/dev/null || true
+  done
+  ORV_MOUNTED_DISKS=()
+  unset ORV_SMALL_DISK ORV_SPACE_DISK
 }
 
 # Ends what the script started (with what those started, like the test a running ctest was on)

@@ -91,6 +91,10 @@ std::wstring SmallDisk() {
     return OptionalEnvironment(L"ORV_SMALL_DISK");
 }
 
+std::wstring SpaceDisk() {
+    return OptionalEnvironment(L"ORV_SPACE_DISK");
+}
+
 void SetFaultRules(const std::string& json) {
     const std::wstring rules = FaultFile(L"rules.json");
     if (rules.empty()) {

@@ -22,6 +22,8 @@ std::wstring FaultBase(); // ORV_FAULT_BASE, "http://127.0.0.1:PORT/"
 // A small file system that fills up quickly (ORV_SMALL_DISK, a Windows path); empty when the test
 // script could not mount one. Tests that need it skip themselves then.
 std::wstring SmallDisk();
+// A 256 MiB file system for the free-space check (ORV_SPACE_DISK); empty when not mounted.
+std::wstring SpaceDisk();
 
 // Replaces the fault server's rules (_fault/rules.json) at once. The JSON maps an exact URL path
 // to a rule, for example

@@ -387,6 +387,63 @@ TEST_F(UpdateRunTest, NotEnoughDiskSpaceFailsBeforeAnyDownload) {
     std::filesystem::remove_all(folder, ignored);
 }
 
+// On a file system of its own, free space is exact to the page: leave exactly what the run needs,
+// then one page less.
+class FreeSpace : public UpdateRunTest {
+protected:
+    // Runs the update in a folder on the space disk with `spare` bytes more than it needs free.
+    Phase RunWithSpare(int64_t spare) {
+        const std::wstring disk = Support::SpaceDisk();
+        const std::wstring folder = disk + L"\\" + mirrorName;
+        WriteFileBytes(folder + L"\\.orvane\\mirrors.txt",
+                       WideToUtf8(Support::HttpBase() + mirrorName) + "/\n");
+        // The log gets its one page now, so the lines of the run do not change the free space.
+        WriteFileBytes(folder + L"\\.orvane\\launcher.log", "\r\n");
+        OpenLog(folder + L"\\.orvane\\launcher.log");
+        ULARGE_INTEGER free{};
+        ::GetDiskFreeSpaceExW(disk.c_str(), &free, nullptr, nullptr);
+        const uint64_t needed = SpaceNeeded(kPayload, kPayload);
+        EXPECT_GE(free.QuadPart, needed);
+        WriteFileBytes(disk + L"\\filler",
+                       std::string(static_cast<size_t>(free.QuadPart - needed - spare), '\0'));
+        UpdateRun(UpdateParams{folder, false, false, L""}, progress, {});
+        const Phase phase = progress.phase.load();
+        OpenLog(game / L".orvane\\launcher.log");
+        std::error_code ignored;
+        std::filesystem::remove_all(folder, ignored);
+        std::filesystem::remove(disk + L"\\filler", ignored);
+        return phase;
+    }
+    void PublishPayload() {
+        std::filesystem::remove_all(source.Path() + L"\\data");
+        std::filesystem::remove_all(source.Path() + L"\\lang");
+        std::filesystem::remove(source / L"Engine.exe");
+        std::filesystem::remove(source / L"VersionInfo.ver");
+        // One file that does not compress, a whole number of pages long: list and object are equal.
+        WriteFileBytes(source / L"payload.bin", Support::SampleBytes(kPayload, 13));
+        Publish(20);
+    }
+    static constexpr uint64_t kPayload = 16 * 4096;
+};
+
+TEST_F(FreeSpace, ExactlyEnoughPasses) {
+    if (Support::SpaceDisk().empty()) {
+        GTEST_SKIP() << "no space disk: mounting a tmpfs is not permitted here";
+    }
+    PublishPayload();
+    EXPECT_EQ(RunWithSpare(0), Phase::Done) << WideToUtf8(Status());
+}
+
+TEST_F(FreeSpace, OnePageLessFails) {
+    if (Support::SpaceDisk().empty()) {
+        GTEST_SKIP() << "no space disk: mounting a tmpfs is not permitted here";
+    }
+    PublishPayload();
+    EXPECT_EQ(RunWithSpare(-1), Phase::Failed);
+    EXPECT_EQ(Status(), L"Not enough disk space: " + SizeText(SpaceNeeded(kPayload, kPayload)) +
+                            L" needed, " + SizeText(SpaceNeeded(kPayload, kPayload) - 4096) + L" free.");
+}
+
 TEST(DiskSpace, NeedsTheFilesTheLargestObjectAndTheReserve) {
     EXPECT_EQ(SpaceNeeded(0, 0), 209715200U);
     EXPECT_EQ(SpaceNeeded(1000, 300), 209716500U);
