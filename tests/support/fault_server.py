@@ -133,10 +133,10 @@ def parse_range(header, size):
     or None when the header is absent or not a single byte range (then it is ignored)."""
     if not header:
         return None
-    unit, _, spec = header.partition("=")
-    if unit.strip().lower() != "bytes" or "," in spec:
+    unit, _, byte_range = header.partition("=")
+    if unit.strip().lower() != "bytes" or "," in byte_range:
         return None
-    first, dash, last = spec.strip().partition("-")
+    first, dash, last = byte_range.strip().partition("-")
     if not dash:
         return None
     try:
