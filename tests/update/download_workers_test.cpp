@@ -143,7 +143,16 @@ TEST_F(DownloadWorkers, StoppingTheRunCancelsEveryTransfer) {
     Support::SetFaultRules(rules + "}");
     std::stop_source outer;
     std::jthread stopper([&] {
-        Support::WaitUntil([&] { return progress.bytesDone.load() > 0; }, 20s);
+        // Every transfer under way before the stop.
+        Support::WaitUntil(
+            [&] {
+                size_t receiving = 0;
+                for (const auto& slot : progress.slots) {
+                    receiving += slot.received.load() > 0 ? 1 : 0;
+                }
+                return receiving == 3;
+            },
+            20s);
         outer.request_stop();
     });
     const auto failure = Run(L"dw_stop", outer.get_token());
