@@ -58,10 +58,6 @@ std::wstring JoinPath(const std::wstring& a, const std::wstring& b) {
     return a + L"\\" + b;
 }
 
-bool PathExists(const std::wstring& path) {
-    return Attributes(path) != INVALID_FILE_ATTRIBUTES;
-}
-
 bool IsDirectory(const std::wstring& path) {
     const DWORD a = Attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;

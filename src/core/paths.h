@@ -18,8 +18,6 @@ std::wstring JoinPath(const std::wstring& a, const std::wstring& b);
 // True when the folder holds a ".orvane" directory or an "Engine.exe" file.
 bool IsInstallFolder(const std::wstring& folder);
 
-// True when something (file or directory) exists at the path.
-bool PathExists(const std::wstring& path);
 bool IsDirectory(const std::wstring& path);
 bool IsRegularFile(const std::wstring& path);
 

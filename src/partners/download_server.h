@@ -10,8 +10,6 @@ namespace Orv::DownloadServer {
 std::wstring UserAgent();
 
 inline constexpr const wchar_t* kManifestName = L"manifest.txt";
-inline constexpr const char* kManifestNameUtf8 = "manifest.txt";
-inline constexpr const char* kObjectsFolderUtf8 = "objects";
 inline constexpr const char* kCompressedSuffixUtf8 = ".z";
 
 // The largest manifest body the launcher reads: 64 MiB.
