@@ -1,6 +1,7 @@
 #include "mirror_helpers.h"
 
 #include "core/handles.h"
+#include "core/text.h"
 #include "support/process.h"
 #include "support/test_folder.h"
 #include "update/sha256.h"
@@ -76,15 +77,7 @@ RunResult RunPublish(const std::wstring& game, const std::wstring& mirror, int r
 }
 
 std::string Utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                        nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr,
-                          nullptr);
-    return out;
+    return WideToUtf8(text);
 }
 
 std::string Sha256Hex(const std::string& bytes) {
