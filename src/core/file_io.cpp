@@ -27,27 +27,27 @@ std::optional<std::string> ReadFileBytes(const std::wstring& path) {
     }
 }
 
-bool ReplaceFileBytes(const std::wstring& path, std::string_view bytes) {
+ReplaceStatus ReplaceFileContent(const std::wstring& path, std::string_view bytes) {
     const std::wstring temporary = path + L".tmp";
     {
         FileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
-            return false;
+            return ReplaceStatus::NotWritten;
         }
         DWORD written = 0;
         if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
             written != bytes.size()) {
             file.Reset();
             ::DeleteFileW(temporary.c_str());
-            return false;
+            return ReplaceStatus::NotWritten;
         }
     }
     if (!::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ::DeleteFileW(temporary.c_str());
-        return false;
+        return ReplaceStatus::NotMoved;
     }
-    return true;
+    return ReplaceStatus::Replaced;
 }
 
 } // namespace Orv

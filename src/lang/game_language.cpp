@@ -1,18 +1,27 @@
 #include "lang/game_language.h"
 
 #include "core/file_io.h"
+#include "core/log.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "partners/game_client.h"
 
+#include <filesystem>
 #include <string_view>
+#include <system_error>
 
 namespace Orv {
 
+namespace {
+
+std::wstring LanguageFolder(const std::wstring& gameFolder) {
+    return JoinPath(gameFolder, GameClient::kLanguageFolder);
+}
+
+} // namespace
+
 std::string ReadGameLanguage(const std::wstring& gameFolder) {
-    const std::wstring path =
-        JoinPath(JoinPath(gameFolder, GameClient::kLanguageFolder), GameClient::kLanguageFile);
-    const auto bytes = ReadFileBytes(path);
+    const auto bytes = ReadFileBytes(JoinPath(LanguageFolder(gameFolder), GameClient::kLanguageFile));
     if (!bytes) {
         return {};
     }
@@ -40,6 +49,20 @@ std::string ReadGameLanguage(const std::wstring& gameFolder) {
         }
     }
     return {};
+}
+
+bool WriteGameLanguage(const std::wstring& gameFolder, const std::string& code) {
+    const std::wstring folder = LanguageFolder(gameFolder);
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    const ReplaceStatus status = ReplaceFileContent(JoinPath(folder, GameClient::kLanguageFile),
+                                                    "[Language]\r\nCode=" + code + "\r\n");
+    if (status == ReplaceStatus::NotWritten) {
+        return false;
+    }
+    const bool ok = status == ReplaceStatus::Replaced;
+    Log(L"game language -> " + Utf8ToWide(code) + (ok ? L"" : L" (write failed)"));
+    return ok;
 }
 
 void SetUiLanguageFromCode(const std::string& code) {
