@@ -9,6 +9,7 @@
 #include "core/text.h"
 #include "install/uninstall.h"
 #include "lang/game_language.h"
+#include "ui/language_box.h"
 #include "ui/main_controls.h"
 #include "ui/main_window.h"
 #include "ui/setup_window.h"

@@ -1,27 +1,38 @@
 #include "ui/main_controls.h"
 
-#include "core/app_state.h"
+#include "core/text.h"
+#include "ui/controls.h"
 #include "ui/ui_state.h"
+
+#include <uxtheme.h>
 
 namespace Orv {
 
-HWND CreateControl(const wchar_t* className, const wchar_t* text, DWORD style, int x, int y, int width,
-                   int height, int id, HFONT font) {
-    HWND control = ::CreateWindowExW(
-        0, className, text, style | WS_CHILD | WS_VISIBLE, Scale(x), Scale(y), Scale(width), Scale(height),
-        Ui().mainWindow, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), App().instance, nullptr);
-    ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font != nullptr ? font : Ui().textFont),
-                   TRUE);
-    return control;
+void CreateMainControls() {
+    UiState& ui = Ui();
+    ui.versionLabel = CreateControl(L"STATIC", L"", SS_RIGHT, 440, 30, 290, 20, 0, ui.smallFont);
+    ui.statusLabel =
+        CreateControl(L"STATIC", Pick(L"Preparing...", L"Hazırlanıyor..."), SS_LEFT, 30, 112, 700, 44, 0);
+    ui.mainBar = CreateProgressBar(30, 168, 700, 16);
+    ui.detailLabel = CreateControl(L"STATIC", L"", SS_LEFT, 30, 190, 700, 20, 0, ui.smallFont);
+    for (int row = 0; row < kRows; ++row) {
+        ui.rowLabels[row] =
+            CreateControl(L"STATIC", L"", SS_PATHELLIPSIS, 30, 232 + 28 * row, 560, 20, 0, ui.smallFont);
+        ui.rowBars[row] = CreateProgressBar(600, 238 + 28 * row, 130, 8);
+    }
+    ui.repairButton =
+        CreateControl(L"BUTTON", Pick(L"Repair", L"Onar"), BS_OWNERDRAW, 30, 382, 120, 44, IdRepair);
+    ui.folderButton = CreateControl(L"BUTTON", Pick(L"Game folder", L"Oyun klasörü"), BS_OWNERDRAW, 162, 382,
+                                    140, 44, IdGameFolder);
+    ui.playButton = CreateControl(L"BUTTON", Pick(L"PLAY", L"BAŞLAT"), BS_OWNERDRAW, 530, 374, 200, 56,
+                                  IdPlay, ui.bigFont);
+    ui.languageLabel = CreateControl(L"STATIC", Pick(L"Game language", L"Oyun dili"), SS_LEFT, 318, 372, 180,
+                                     18, 0, ui.smallFont);
+    ui.languageBox = CreateControl(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 318, 392,
+                                   180, 300, IdLanguage);
+    ::SetWindowTheme(ui.languageBox, L"DarkMode_CFD", nullptr);
+    ::EnableWindow(ui.playButton, FALSE);
+    ::EnableWindow(ui.repairButton, FALSE);
 }
-
-// The controls, the language list and the progress display arrive with the window's own work.
-void CreateMainControls() {}
-
-void FillLanguageList() {}
-
-void OnLanguageSelected() {}
-
-void RefreshProgress() {}
 
 } // namespace Orv

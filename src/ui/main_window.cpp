@@ -1,11 +1,18 @@
 #include "ui/main_window.h"
 
 #include "core/app_state.h"
+#include "core/handles.h"
 #include "core/text.h"
-#include "ui/main_controls.h"
+#include "ui/button_paint.h"
+#include "ui/language_box.h"
+#include "ui/paint_scope.h"
+#include "ui/progress_display.h"
 #include "ui/setup_window.h"
 #include "ui/ui_state.h"
 #include "ui/update_start.h"
+#include "update/update_progress.h"
+
+#include <shellapi.h>
 
 namespace Orv {
 namespace {
@@ -15,10 +22,14 @@ void DrawTextLine(HDC dc, const wchar_t* text, int left, int top, int right, int
     ::DrawTextW(dc, text, -1, &box, DT_SINGLELINE | DT_LEFT | DT_TOP);
 }
 
+bool IsLauncherMode() {
+    return App().mode == LauncherMode::Launcher;
+}
+
 void PaintHeader(HWND window) {
     const UiState& ui = Ui();
-    PAINTSTRUCT paint{};
-    HDC dc = ::BeginPaint(window, &paint);
+    PaintScope paint(window);
+    HDC dc = paint.Dc();
     RECT client{};
     ::GetClientRect(window, &client);
     ::FillRect(dc, &client, ui.backgroundBrush);
@@ -26,24 +37,36 @@ void PaintHeader(HWND window) {
     RECT band{0, 0, client.right, Scale(90)};
     ::FillRect(dc, &band, ui.panelBrush);
     RECT line{0, Scale(90), client.right, Scale(92)};
-    HBRUSH accent = ::CreateSolidBrush(Colour::Accent);
-    ::FillRect(dc, &line, accent);
-    ::DeleteObject(accent);
+    {
+        GdiObject accent(::CreateSolidBrush(Colour::Accent));
+        ::FillRect(dc, &line, static_cast<HBRUSH>(accent.Get()));
+    }
 
     ::SetBkMode(dc, TRANSPARENT);
-    HGDIOBJ previousFont = ::SelectObject(dc, ui.titleFont);
+    SelectionScope fontScope(dc, ui.titleFont);
     ::SetTextColor(dc, Colour::Text);
     DrawTextLine(dc, L"ORVANE", 30, 14, 500, 60);
 
     ::SelectObject(dc, ui.smallFont);
     ::SetTextColor(dc, Colour::Accent);
-    const wchar_t* subtitle = App().mode == LauncherMode::Launcher
+    const wchar_t* subtitle = IsLauncherMode()
                                   ? Pick(L"CLOSED BETA  ·  LAUNCHER", L"KAPALI BETA  ·  LAUNCHER")
                                   : Pick(L"SETUP", L"KURULUM");
     DrawTextLine(dc, subtitle, 32, 58, 500, 80);
+}
 
-    ::SelectObject(dc, previousFont);
-    ::EndPaint(window, &paint);
+COLORREF StatusColour() {
+    if (IsLauncherMode()) {
+        switch (Progress().phase.load()) {
+        case Phase::Failed:
+            return Colour::Error;
+        case Phase::Done:
+            return Colour::Success;
+        default:
+            break;
+        }
+    }
+    return Colour::Text;
 }
 
 LRESULT ControlColour(HDC dc, HWND control) {
@@ -51,9 +74,55 @@ LRESULT ControlColour(HDC dc, HWND control) {
     ::SetBkMode(dc, TRANSPARENT);
     const bool versionLine = control == ui.versionLabel && control != nullptr;
     ::SetBkColor(dc, versionLine ? Colour::Panel : Colour::Background);
-    const bool bright = (control == ui.statusLabel || control == ui.shortcutCheck) && control != nullptr;
-    ::SetTextColor(dc, bright ? Colour::Text : Colour::Muted);
+    COLORREF text = Colour::Muted;
+    if (control != nullptr && control == ui.statusLabel) {
+        text = StatusColour();
+    } else if (control != nullptr && control == ui.shortcutCheck) {
+        text = Colour::Text;
+    }
+    ::SetTextColor(dc, text);
     return reinterpret_cast<LRESULT>(versionLine ? ui.panelBrush : ui.backgroundBrush);
+}
+
+void OnPlayPressed() {
+    switch (Progress().phase.load()) {
+    case Phase::Failed:
+        StartUpdate(false);
+        break;
+    case Phase::Done:
+        LaunchGame();
+        break;
+    default:
+        break;
+    }
+}
+
+// Closing while files are checked or downloaded asks first; the run resumes next time.
+bool ConfirmClose() {
+    if (!IsLauncherMode()) {
+        return true;
+    }
+    const Phase phase = Progress().phase.load();
+    if (phase != Phase::Checking && phase != Phase::Downloading) {
+        return true;
+    }
+    return ::MessageBoxW(Ui().mainWindow,
+                         Pick(L"The update is running. If you close, it resumes next time. Close?",
+                              L"Güncelleme sürüyor. Kapatırsanız bir sonraki açılışta kaldığı yerden devam "
+                              L"eder. Kapatılsın mı?"),
+                         kWindowTitle, MB_YESNO | MB_ICONQUESTION) == IDYES;
+}
+
+void OnTimer() {
+    if (!IsLauncherMode()) {
+        return;
+    }
+    RefreshProgress();
+    const Phase phase = Progress().phase.load();
+    if (phase == Phase::Done || phase == Phase::Failed) {
+        // The status line's colour follows the phase.
+        ::InvalidateRect(Ui().statusLabel, nullptr, TRUE);
+    }
 }
 
 LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -90,9 +159,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_COMMAND:
         return OnCommand(window, message, wParam, lParam);
     case WM_TIMER:
-        if (App().mode == LauncherMode::Launcher) {
-            RefreshProgress();
-        }
+        OnTimer();
         return 0;
     case WM_CLOSE:
         if (ConfirmClose()) {
@@ -106,6 +173,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         PaintHeader(window);
         return 0;
     case WM_ERASEBKGND:
+        return 1;
+    case WM_DRAWITEM:
+        DrawButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return 1;
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:

@@ -1,8 +1,9 @@
 #pragma once
 #include <windows.h>
 
+#include "lang/language_list.h"
+
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace Orv {
@@ -43,9 +44,13 @@ inline constexpr int kClientHeight = 456;
 inline constexpr UINT_PTR kRefreshTimer = 1;
 inline constexpr UINT kRefreshMilliseconds = 100;
 
-struct LanguageEntry {
-    std::string code;
-    std::wstring nativeName;
+inline constexpr int kRows = 4;
+
+// Memory of the transfer speed estimate.
+struct SpeedSampler {
+    uint64_t lastBytes = 0;      // bytesDone at the last sample
+    uint64_t lastSampleTick = 0; // GetTickCount64 of the last sample; 0: none yet
+    double speed = 0.0;          // smoothed, bytes per second
 };
 
 // Process-wide window state; fonts and brushes are created once and never freed.
@@ -64,8 +69,8 @@ struct UiState {
     HWND statusLabel = nullptr;
     HWND mainBar = nullptr;
     HWND detailLabel = nullptr;
-    HWND rowLabels[4] = {};
-    HWND rowBars[4] = {};
+    HWND rowLabels[kRows] = {};
+    HWND rowBars[kRows] = {};
     HWND repairButton = nullptr;
     HWND folderButton = nullptr;
     HWND playButton = nullptr;
@@ -83,9 +88,7 @@ struct UiState {
 
     // Memory of the progress display.
     bool failureShown = false;
-    uint64_t lastBytes = 0;
-    uint64_t lastSampleTick = 0;
-    double speed = 0.0;
+    SpeedSampler sampler;
 };
 
 UiState& Ui();

@@ -1,14 +1,87 @@
 #include "ui/update_start.h"
 
+#include "core/app_state.h"
+#include "core/handles.h"
+#include "core/log.h"
+#include "core/paths.h"
+#include "core/text.h"
+#include "install/process_launch.h"
+#include "partners/game_client.h"
+#include "ui/controls.h"
+#include "ui/progress_display.h"
+#include "ui/ui_state.h"
+#include "update/update_run.h"
+
+#include <exception>
+
 namespace Orv {
+namespace {
 
-// The update engine is not part of this build yet: no run starts, so there is nothing to confirm.
-void StartUpdate(bool) {}
+// The window cannot go on without its run: when the system refuses the thread, say so and end.
+[[noreturn]] void ThreadNotCreated() {
+    Log(L"update thread could not be created");
+    ::MessageBoxW(nullptr,
+                  Pick(L"The update could not be started. Please restart the launcher.",
+                       L"Güncelleme başlatılamadı. Lütfen başlatıcıyı yeniden açın."),
+                  kWindowTitle, MB_OK | MB_ICONERROR);
+    ::ExitProcess(static_cast<UINT>(kExitFailed));
+}
 
-void OnPlayPressed() {}
+} // namespace
 
-bool ConfirmClose() {
-    return true;
+void StartUpdate(bool repair) {
+    AppState& app = App();
+    UiState& ui = Ui();
+    UpdateProgress& progress = Progress();
+    if (app.updateThread.joinable()) {
+        const Phase phase = progress.phase.load();
+        if (phase != Phase::Done && phase != Phase::Failed) {
+            return;
+        }
+        app.updateThread.join();
+    }
+    ResetProgressDisplay();
+    ::EnableWindow(ui.playButton, FALSE);
+    ::EnableWindow(ui.repairButton, FALSE);
+    SetTextIfChanged(ui.playButton, Pick(L"PLAY", L"BAŞLAT"));
+
+    UpdateParams params{app.gameFolder, repair, !app.noSelfUpdate, app.autoMode ? L"--auto" : L""};
+    progress.phase.exchange(Phase::Starting);
+    // A thread the system refuses surfaces as an exception that nothing handles; while the thread
+    // is created that ends in ThreadNotCreated.
+    const std::terminate_handler previous = std::set_terminate(ThreadNotCreated);
+    app.updateThread = std::jthread([params = std::move(params)](std::stop_token stopToken) mutable {
+        UpdateRun(std::move(params), Progress(), stopToken);
+    });
+    std::set_terminate(previous);
+}
+
+void LaunchGame() {
+    AppState& app = App();
+    UpdateProgress& progress = Progress();
+    std::wstring launch;
+    std::wstring server;
+    {
+        std::lock_guard guard(progress.lock);
+        launch = progress.launch;
+        server = progress.server;
+    }
+    if (KernelHandle updater(::OpenMutexW(SYNCHRONIZE, FALSE, GameClient::kUpdaterMutex)); updater) {
+        ::MessageBoxW(Ui().mainWindow,
+                      Pick(L"The game's login window (Updater) is already open. Close it first.",
+                           L"Oyunun giriş penceresi (Updater) zaten açık. Önce onu kapatın."),
+                      kWindowTitle, MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    const std::wstring executable = JoinPath(app.gameFolder, launch);
+    if (!LaunchProcess(executable, server, app.gameFolder)) {
+        const std::wstring message =
+            std::wstring(Pick(L"Could not start the game:", L"Oyun başlatılamadı:")) + L"\n" + executable;
+        ::MessageBoxW(Ui().mainWindow, message.c_str(), kWindowTitle, MB_OK | MB_ICONERROR);
+        return;
+    }
+    Log(L"started " + executable + L" " + server);
+    ::DestroyWindow(Ui().mainWindow);
 }
 
 } // namespace Orv

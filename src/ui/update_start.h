@@ -5,10 +5,7 @@ namespace Orv {
 // Starts an update run on its own thread unless one is in progress.
 void StartUpdate(bool repair);
 
-// PLAY (or RETRY) pressed.
-void OnPlayPressed();
-
-// Whether closing the window may go ahead (asks while files are checked or downloaded).
-bool ConfirmClose();
+// Starts the game's launch program with the release's server value and closes the window.
+void LaunchGame();
 
 } // namespace Orv

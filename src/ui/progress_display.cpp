@@ -1,0 +1,217 @@
+#include "ui/progress_display.h"
+
+#include "core/app_state.h"
+#include "core/paths.h"
+#include "core/text.h"
+#include "ui/controls.h"
+#include "ui/language_box.h"
+
+#include <algorithm>
+#include <fmt/xchar.h>
+
+namespace Orv {
+namespace {
+
+constexpr uint64_t kSampleMilliseconds = 1000;
+
+std::wstring FilesWord() {
+    return Pick(L"files", L"dosya");
+}
+
+void ShowRows(UpdateProgress& progress, Phase phase) {
+    UiState& ui = Ui();
+    std::vector<size_t> busiest;
+    if (phase == Phase::Downloading) {
+        busiest = BusiestSlots(progress);
+    }
+    for (size_t row = 0; row < kRows; ++row) {
+        if (row >= busiest.size()) {
+            SetTextIfChanged(ui.rowLabels[row], L"");
+            ::ShowWindow(ui.rowBars[row], SW_HIDE);
+            continue;
+        }
+        const Slot& slot = progress.slots[busiest[row]];
+        std::wstring name;
+        {
+            std::lock_guard guard(progress.lock);
+            name = slot.name;
+        }
+        const uint64_t received = slot.received.load();
+        SetTextIfChanged(ui.rowLabels[row], RowText(name, slot.total, received));
+        SetProgress(ui.rowBars[row], received, slot.total);
+        ::ShowWindow(ui.rowBars[row], SW_SHOWNA);
+    }
+}
+
+void EndGoodRun() {
+    UiState& ui = Ui();
+    FillLanguageList();
+    ::EnableWindow(ui.playButton, TRUE);
+    ::EnableWindow(ui.repairButton, TRUE);
+    if (App().autoMode) {
+        App().exitCode = kExitOk;
+        ::DestroyWindow(ui.mainWindow);
+    }
+}
+
+void EndFailedRun() {
+    UiState& ui = Ui();
+    ui.failureShown = true;
+    SetTextIfChanged(ui.playButton, Pick(L"RETRY", L"TEKRAR DENE"));
+    ::EnableWindow(ui.playButton, TRUE);
+    ::EnableWindow(ui.repairButton, TRUE);
+    const std::wstring log = JoinPath(JoinPath(App().gameFolder, kDataFolderName), kLogFileName);
+    SetTextIfChanged(ui.detailLabel, fmt::format(L"{} {}", Pick(L"Details:", L"Ayrıntılar:"), log));
+    ::InvalidateRect(ui.statusLabel, nullptr, TRUE);
+    if (App().autoMode) {
+        App().exitCode = kExitFailed;
+        ::DestroyWindow(ui.mainWindow);
+    }
+}
+
+} // namespace
+
+std::wstring TimeLeftText(uint64_t remaining, double speed) {
+    if (speed < 1.0) {
+        return {};
+    }
+    const auto seconds = static_cast<uint64_t>(static_cast<double>(remaining) / speed);
+    const wchar_t* left = Pick(L"left", L"kalan");
+    const wchar_t* minutes = Pick(L"min", L"dk");
+    if (seconds < 60) {
+        return fmt::format(L" · {} ~{} {}", left, seconds + 1, Pick(L"s", L"sn"));
+    }
+    if (seconds < 3600) {
+        return fmt::format(L" · {} ~{} {}", left, (seconds + 59) / 60, minutes);
+    }
+    return fmt::format(L" · {} ~{} {} {} {}", left, seconds / 3600, Pick(L"h", L"sa"), (seconds % 3600) / 60,
+                       minutes);
+}
+
+void SampleSpeed(SpeedSampler& sampler, uint64_t bytesDone, uint64_t now) {
+    if (sampler.lastSampleTick == 0) {
+        sampler.lastBytes = bytesDone;
+        sampler.lastSampleTick = now;
+        return;
+    }
+    if (now - sampler.lastSampleTick < kSampleMilliseconds) {
+        return;
+    }
+    const uint64_t delta = bytesDone > sampler.lastBytes ? bytesDone - sampler.lastBytes : 0;
+    const double instant =
+        static_cast<double>(delta) * 1000.0 / static_cast<double>(now - sampler.lastSampleTick);
+    sampler.speed = sampler.speed != 0.0 ? 0.7 * sampler.speed + 0.3 * instant : instant;
+    sampler.lastBytes = bytesDone;
+    sampler.lastSampleTick = now;
+}
+
+std::wstring VersionLineText(const std::wstring& clientVersion, int32_t release) {
+    if (release == 0) {
+        return {};
+    }
+    return fmt::format(L"{} {}  ·  {} {}", Pick(L"Version", L"Sürüm"), clientVersion,
+                       Pick(L"release", L"yayın"), release);
+}
+
+std::wstring CheckDetailText(uint64_t done, uint64_t total) {
+    return fmt::format(L"{} / {} {}", done, total, FilesWord());
+}
+
+std::wstring DownloadDetailText(uint64_t bytesDone, uint64_t bytesTotal, double speed, uint64_t filesDone,
+                                uint64_t filesTotal) {
+    const uint64_t remaining = bytesTotal > bytesDone ? bytesTotal - bytesDone : 0;
+    return fmt::format(L"{} / {}  ·  {}/s{}  ·  {} / {} {}", SizeText(bytesDone), SizeText(bytesTotal),
+                       SizeText(static_cast<uint64_t>(speed)), TimeLeftText(remaining, speed), filesDone,
+                       filesTotal, FilesWord());
+}
+
+std::wstring RowText(const std::wstring& name, uint64_t total, uint64_t received) {
+    const uint64_t percent = total == 0 ? 100 : received * 100 / total;
+    return fmt::format(L"{}  ({}, %{})", name, SizeText(total), percent);
+}
+
+std::vector<size_t> BusiestSlots(const UpdateProgress& progress) {
+    std::vector<size_t> active;
+    for (size_t index = 0; index < progress.slots.size(); ++index) {
+        if (progress.slots[index].active.load()) {
+            active.push_back(index);
+        }
+    }
+    std::stable_sort(active.begin(), active.end(),
+                     [&](size_t a, size_t b) { return progress.slots[a].total > progress.slots[b].total; });
+    return active;
+}
+
+void ResetProgressDisplay() {
+    UiState& ui = Ui();
+    ui.failureShown = false;
+    ui.sampler = SpeedSampler{};
+}
+
+void RefreshProgress() {
+    UiState& ui = Ui();
+    UpdateProgress& progress = Progress();
+    const Phase phase = progress.phase.load();
+    std::wstring status;
+    std::wstring version;
+    {
+        std::lock_guard guard(progress.lock);
+        status = progress.statusText;
+        version = VersionLineText(progress.clientVersion, progress.release);
+    }
+    SetTextIfChanged(ui.statusLabel, status);
+    SetTextIfChanged(ui.versionLabel, version);
+
+    switch (phase) {
+    case Phase::Restarting:
+        ::DestroyWindow(ui.mainWindow);
+        return;
+    case Phase::Checking:
+        SetProgress(ui.mainBar, progress.checkDone.load(), progress.checkTotal.load());
+        SetTextIfChanged(ui.detailLabel,
+                         CheckDetailText(progress.checkDone.load(), progress.checkTotal.load()));
+        break;
+    case Phase::Downloading:
+    case Phase::SelfUpdating: {
+        const uint64_t bytesDone = progress.bytesDone.load();
+        const uint64_t bytesTotal = progress.bytesTotal.load();
+        SampleSpeed(ui.sampler, bytesDone, ::GetTickCount64());
+        SetProgress(ui.mainBar, bytesDone, bytesTotal);
+        SetTextIfChanged(ui.detailLabel,
+                         DownloadDetailText(bytesDone, bytesTotal, ui.sampler.speed,
+                                            progress.filesDone.load(), progress.filesTotal.load()));
+        break;
+    }
+    case Phase::Done:
+        SetProgress(ui.mainBar, 1, 1);
+        SetTextIfChanged(ui.detailLabel, L"");
+        break;
+    default:
+        break;
+    }
+    ShowRows(progress, phase);
+
+    if (phase == Phase::Done && !::IsWindowEnabled(ui.playButton)) {
+        EndGoodRun();
+    } else if (phase == Phase::Failed && !ui.failureShown) {
+        EndFailedRun();
+    }
+}
+
+void RefreshLabels() {
+    UiState& ui = Ui();
+    const Phase phase = Progress().phase.load();
+    SetTextIfChanged(ui.repairButton, Pick(L"Repair", L"Onar"));
+    SetTextIfChanged(ui.folderButton, Pick(L"Game folder", L"Oyun klasörü"));
+    SetTextIfChanged(ui.playButton,
+                     phase == Phase::Failed ? Pick(L"RETRY", L"TEKRAR DENE") : Pick(L"PLAY", L"BAŞLAT"));
+    SetTextIfChanged(ui.languageLabel, Pick(L"Game language", L"Oyun dili"));
+    if (phase == Phase::Done) {
+        UpdateProgress& progress = Progress();
+        std::lock_guard guard(progress.lock);
+        progress.statusText = Pick(L"The game is up to date. Have fun!", L"Oyun güncel. İyi eğlenceler!");
+    }
+    ::InvalidateRect(ui.mainWindow, nullptr, TRUE);
+}
+
+} // namespace Orv
