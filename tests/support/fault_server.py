@@ -10,6 +10,8 @@ Faults are set per URL path in <root>/_fault/rules.json, read again whenever the
     {"/objects/ab/ab12": {"drop_after": 100, "drop_times": 2},
      "/live/manifest.json": {"status": 503}}
 
+The key "*" holds the rule for every path that has none of its own.
+
 A rule holds any of:
     status       answer this status with a short body and no file content
     drop_after   send the headers (full Content-Length) and only this many body bytes, then
@@ -168,7 +170,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         raw_path, _, query = self.path.partition("?")
         path = urllib.parse.unquote(raw_path)
-        rule, number, error = self.server.rules.take(raw_path, path)
+        rule, number, error = self.server.rules.take(raw_path, path, "*")
         if error:
             self.answer_text(500, error + "\n", raw_path, query)
             return
