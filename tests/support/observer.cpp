@@ -79,6 +79,99 @@ bool CloseWindow(HWND window) {
     return ::PostMessageW(window, WM_CLOSE, 0, 0) != FALSE;
 }
 
+namespace {
+
+struct BoxRequest {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM param) {
+    auto* request = reinterpret_cast<BoxRequest*>(param);
+    wchar_t className[16] = {};
+    ::GetClassNameW(window, className, 16);
+    DWORD owner = 0;
+    ::GetWindowThreadProcessId(window, &owner);
+    if (std::wstring(className) != L"#32770" || owner != request->pid || !::IsWindowVisible(window)) {
+        return TRUE;
+    }
+    request->found = window;
+    return FALSE;
+}
+
+// Screen coordinates of a client point.
+POINT OnScreen(HWND window, int x, int y) {
+    POINT point{x, y};
+    ::ClientToScreen(window, &point);
+    return point;
+}
+
+} // namespace
+
+HWND FindMessageBox(DWORD pid) {
+    BoxRequest request{pid, nullptr};
+    ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&request));
+    return request.found;
+}
+
+std::wstring MessageBoxText(HWND box) {
+    // The message text is the static control with the id 0xFFFF.
+    HWND text = ::GetDlgItem(box, 0xFFFF);
+    return text != nullptr ? ControlText(text) : std::wstring();
+}
+
+bool AnswerMessageBox(HWND box, int button) {
+    return ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0) != FALSE;
+}
+
+bool SelectListEntry(HWND window, int id, int index) {
+    HWND list = ::GetDlgItem(window, id);
+    if (list == nullptr ||
+        ::SendMessageW(list, CB_SETCURSEL, static_cast<WPARAM>(index), 0) != static_cast<LRESULT>(index)) {
+        return false;
+    }
+    return ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                          reinterpret_cast<LPARAM>(list)) != FALSE;
+}
+
+int ListEntryCount(HWND window, int id) {
+    HWND list = ::GetDlgItem(window, id);
+    return list != nullptr ? static_cast<int>(::SendMessageW(list, CB_GETCOUNT, 0, 0)) : -1;
+}
+
+COLORREF ScreenPixel(HWND window, int x, int y) {
+    const POINT point = OnScreen(window, x, y);
+    HDC screen = ::GetDC(nullptr);
+    const COLORREF colour = ::GetPixel(screen, point.x, point.y);
+    ::ReleaseDC(nullptr, screen);
+    return colour;
+}
+
+uint64_t ScreenAreaHash(HWND window, RECT area) {
+    const POINT origin = OnScreen(window, area.left, area.top);
+    const int width = area.right - area.left;
+    const int height = area.bottom - area.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width, -height, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY);
+    ::GdiFlush();
+    uint64_t hash = 14695981039346656037ULL;
+    const auto* pixels = static_cast<const uint32_t*>(bits);
+    for (int i = 0; bits != nullptr && i < width * height; ++i) {
+        hash = (hash ^ (pixels[i] & 0xFFFFFF)) * 1099511628211ULL;
+    }
+    ::SelectObject(memory, previous);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return hash;
+}
+
 bool MutexExists(const std::wstring& name) {
     HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
     if (mutex == nullptr) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,28 @@ bool ClickControl(HWND window, int id);
 
 // Asks the window to close, as the close box does.
 bool CloseWindow(HWND window);
+
+// A visible message box (dialog class "#32770") of the process.
+HWND FindMessageBox(DWORD pid);
+
+// The message text of a message box.
+std::wstring MessageBoxText(HWND box);
+
+// Answers a message box with the button id (IDYES, IDNO, IDOK ...).
+bool AnswerMessageBox(HWND box, int button);
+
+// Selects the entry of a drop-down list like a user would: the selection moves and the window hears
+// of the change.
+bool SelectListEntry(HWND window, int id, int index);
+
+// The number of entries of a drop-down list.
+int ListEntryCount(HWND window, int id);
+
+// The colour on the screen at a point of the window's client area.
+COLORREF ScreenPixel(HWND window, int x, int y);
+
+// A fingerprint of what the screen shows in a rectangle of the window's client area.
+uint64_t ScreenAreaHash(HWND window, RECT area);
 
 // Whether a named mutex exists.
 bool MutexExists(const std::wstring& name);

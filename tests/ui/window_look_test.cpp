@@ -1,0 +1,72 @@
+// What the launcher window looks like on the screen at 96 dpi, and the launcher replacing itself.
+#include "launcher_window.h"
+
+#include "support/mirror_helpers.h"
+#include "ui/ui_state.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace Orv {
+namespace {
+
+using Support::WindowView;
+
+class WindowLook : public Support::LauncherWindow {};
+
+TEST_F(WindowLook, ColoursOfTheWindowAndOfPlayDuringAndAfterTheRun) {
+    if (::GetDpiForSystem() != 96) {
+        GTEST_SKIP() << "the colour positions are those of 96 dpi";
+    }
+    AddDataFiles(1, 4000000, 0);
+    Publish(1);
+    UseSlowMirror();
+    HWND window = Open();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitForView(
+        window, [](const WindowView& v) { return v.status.rfind(L"Downloading: ", 0) == 0; },
+        Support::kRunLimit));
+    // PLAY's face, clear of its text and its rounded corners.
+    const auto playFace = [&] { return Support::ScreenPixel(window, 545, 380); };
+    EXPECT_TRUE(Support::WaitUntil([&] { return playFace() == Colour::Disabled; }, 10s));
+    EXPECT_EQ(Support::ScreenPixel(window, 10, 300), Colour::Background);
+    EXPECT_EQ(Support::ScreenPixel(window, 10, 45), Colour::Panel);
+    EXPECT_EQ(Support::ScreenPixel(window, 740, 85), Colour::Panel);
+    EXPECT_EQ(Support::ScreenPixel(window, 10, 90), Colour::Accent);
+    EXPECT_EQ(Support::ScreenPixel(window, 400, 91), Colour::Accent);
+    EXPECT_EQ(Support::ScreenPixel(window, 10, 92), Colour::Background);
+
+    ASSERT_TRUE(WaitForDone(window));
+    EXPECT_TRUE(Support::WaitUntil([&] { return playFace() == Colour::Accent; }, 10s));
+    // Repair is a secondary button: its own face colour.
+    EXPECT_EQ(Support::ScreenPixel(window, 40, 388), Colour::Secondary);
+}
+
+TEST_F(WindowLook, NewerLauncherReplacesItselfAndTheSuccessorFinishesTheRun) {
+    Support::TempFolder next(L"orvnext");
+    std::string newer = Support::ReadFileOrEmpty(exe);
+    ASSERT_FALSE(newer.empty());
+    newer += "appended by the next release";
+    Support::WriteFileBytes(next / L"Orvane.exe", newer);
+    Publish(2, {L"--launcher", next / L"Orvane.exe"});
+
+    Support::ChildProcess& first = Start(L"--auto");
+    EXPECT_EQ(first.WaitExit(Support::kRunLimit), 0U) << LogText();
+    const std::string restarted = "start in " + WideToUtf8(game.Path()) + " (after self-update)\r\n";
+    ASSERT_TRUE(Support::WaitUntil(
+        [&] {
+            const std::string log = LogText();
+            const size_t at = log.find(restarted);
+            return at != std::string::npos && log.find("exit 0\r\n", at) != std::string::npos;
+        },
+        Support::kRunLimit))
+        << LogText();
+    const std::string log = LogText();
+    EXPECT_NE(log.find("Have fun!", log.find(restarted)), std::string::npos) << log;
+    EXPECT_EQ(Support::ReadFileOrEmpty(exe), newer);
+    EXPECT_TRUE(Support::WaitUntil([&] { return !Support::Exists(exe + L".old"); }, 10s));
+}
+
+} // namespace
+} // namespace Orv
