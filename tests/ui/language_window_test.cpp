@@ -42,9 +42,10 @@ TEST_F(LanguageList, PickingTurkishSwitchesTheLauncherAtOnce) {
     const uint64_t englishHeader = Support::ScreenAreaHash(window, subtitle);
 
     ASSERT_TRUE(Support::SelectListEntry(window, IdLanguage, 1));
-    WindowView view;
     EXPECT_TRUE(WaitForView(
-        window, [](const WindowView& v) { return v.play == L"BAŞLAT"; }, 10s, &view));
+        window, [](const WindowView& v) { return v.languageLabel == L"Oyun dili"; }, 10s));
+    const WindowView view = Look(window);
+    EXPECT_EQ(view.play, L"BAŞLAT");
     EXPECT_EQ(view.repair, L"Onar");
     EXPECT_EQ(view.folder, L"Oyun klasörü");
     EXPECT_EQ(view.languageLabel, L"Oyun dili");

@@ -124,9 +124,10 @@ TEST_F(LauncherRun, ShowsTheRunAsItHappensAndEndsWithPlayEnabled) {
 TEST_F(LauncherRun, FailedRunOffersRetryAndTheLogAndRetryStartsAPlainRun) {
     HWND window = Open(); // nothing published yet
     ASSERT_NE(window, nullptr);
-    WindowView view;
     ASSERT_TRUE(WaitForView(
-        window, [](const WindowView& v) { return v.playEnabled; }, Support::kRunLimit, &view));
+        window, [](const WindowView& v) { return v.playEnabled; }, Support::kRunLimit));
+    // Read again: the controls of one view are read one after the other while the run ends.
+    const WindowView view = Look(window);
     EXPECT_EQ(view.play, L"RETRY");
     EXPECT_TRUE(view.repairEnabled);
     EXPECT_TRUE(StartsWith(view.status, L"Cannot reach the update server.")) << Narrow(view.status);
