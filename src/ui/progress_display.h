@@ -29,7 +29,7 @@ std::wstring VersionLineText(const std::wstring& clientVersion, int32_t release)
 // "120 / 5000 files".
 std::wstring CheckDetailText(uint64_t done, uint64_t total);
 
-// "1.25 GB / 5.30 GB  ·  2.4 MB/s · left ~31 min  ·  12 / 340 files".
+// "1.25 GB / 5.30 GB  ·  2.3 MB/s · left ~31 min  ·  12 / 340 files".
 std::wstring DownloadDetailText(uint64_t bytesDone, uint64_t bytesTotal, double speed, uint64_t filesDone,
                                 uint64_t filesTotal);
 
