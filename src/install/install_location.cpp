@@ -10,6 +10,7 @@
 
 #include <cwctype>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace Orv {
@@ -80,6 +81,22 @@ bool IsAbsoluteBelowRoot(const std::wstring& path) {
     return false;
 }
 
+// True when the folder has no entry besides "." and "..". False when it cannot be read.
+bool IsEmptyFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry{};
+    const FindHandle find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
+    if (!find) {
+        return false;
+    }
+    do {
+        const std::wstring_view name = entry.cFileName;
+        if (name != L"." && name != L"..") {
+            return false;
+        }
+    } while (::FindNextFileW(find.Get(), &entry));
+    return true;
+}
+
 } // namespace
 
 std::wstring KnownFolderPath(const KNOWNFOLDERID& id) {
@@ -122,6 +139,13 @@ bool IsProtectedFolder(const std::wstring& folder) {
         }
     }
     return false;
+}
+
+std::wstring InstallFolderForPick(const std::wstring& picked) {
+    if (IsInstallFolder(picked) || IsEmptyFolder(picked)) {
+        return picked;
+    }
+    return JoinPath(picked, kProductFolderName);
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {

@@ -104,6 +104,27 @@ TEST(SamePath, ShortNameAndLongNameOfOneFileAreTheSame) {
     EXPECT_TRUE(SamePath(shortPath, longName));
 }
 
+TEST(PickedFolder, EmptyFolderOrInstallationIsTakenAsItIs) {
+    TempFolder empty;
+    EXPECT_EQ(InstallFolderForPick(empty.Path()), empty.Path());
+    TempFolder installed;
+    Support::MakeDirectories(installed / L".orvane");
+    EXPECT_EQ(InstallFolderForPick(installed.Path()), installed.Path());
+    TempFolder game;
+    Support::WriteFileBytes(game / L"Engine.exe", "MZ");
+    EXPECT_EQ(InstallFolderForPick(game.Path()), game.Path());
+}
+
+TEST(PickedFolder, FolderWithOtherEntriesOrUnreadableGetsTheOrvaneSubfolder) {
+    TempFolder games;
+    Support::WriteFileBytes(games / L"notes.txt", "x");
+    EXPECT_EQ(InstallFolderForPick(games.Path()), games / L"Orvane");
+    TempFolder withFolder;
+    Support::MakeDirectories(withFolder / L"Other");
+    EXPECT_EQ(InstallFolderForPick(withFolder.Path()), withFolder / L"Orvane");
+    EXPECT_EQ(InstallFolderForPick(games / L"missing"), games / L"missing\\Orvane");
+}
+
 // The earlier installer's record, written for the test and removed afterwards.
 class DefaultFolder : public ::testing::Test {
 protected:
