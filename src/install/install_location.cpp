@@ -45,6 +45,15 @@ std::wstring EarlierInstallLocation() {
     return buffer;
 }
 
+// The 64-bit Program Files folder on 64-bit Windows, which a 32-bit program cannot resolve as a known
+// folder: there both Program Files identifiers give the x86 folder. The system names it in the
+// environment of every process; empty where it does not (32-bit Windows).
+std::wstring NativeProgramFiles() {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"ProgramW6432", buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : std::wstring();
+}
+
 bool IsSeparator(wchar_t c) {
     return c == L'\\' || c == L'/';
 }
@@ -129,16 +138,16 @@ std::wstring DefaultInstallFolder() {
 }
 
 bool IsProtectedFolder(const std::wstring& folder) {
+    const auto startsWith = [&](const std::wstring& prefix) {
+        return !prefix.empty() && folder.size() >= prefix.size() &&
+               EqualNoCase(folder.substr(0, prefix.size()), prefix);
+    };
     for (const KNOWNFOLDERID* id : {&FOLDERID_ProgramFiles, &FOLDERID_ProgramFilesX86, &FOLDERID_Windows}) {
-        const std::wstring known = ResolveKnownFolder(*id, 0);
-        if (known.empty()) {
-            continue;
-        }
-        if (folder.size() >= known.size() && EqualNoCase(folder.substr(0, known.size()), known)) {
+        if (startsWith(ResolveKnownFolder(*id, 0))) {
             return true;
         }
     }
-    return false;
+    return startsWith(NativeProgramFiles());
 }
 
 std::wstring InstallFolderForPick(const std::wstring& picked) {

@@ -77,6 +77,22 @@ TEST(InstallFolderRule, ASiblingThatOnlyBeginsWithTheWindowsFolderNameIsRefusedT
     EXPECT_FALSE(IsAcceptableInstallFolder(windows + L"2\\Games"));
 }
 
+// A 32-bit launcher on 64-bit Windows resolves both Program Files identifiers to the x86 folder; the
+// 64-bit one is known from the environment variable the system sets for every process there.
+TEST(InstallFolderRule, TheNativeProgramFilesFolderIsRefusedToo) {
+    wchar_t saved[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"ProgramW6432", saved, MAX_PATH);
+    ::SetEnvironmentVariableW(L"ProgramW6432", L"D:\\Native Programs");
+    const bool refused = !IsAcceptableInstallFolder(L"d:\\native programs\\Orvane");
+    const bool besideAccepted = IsAcceptableInstallFolder(L"D:\\Games\\Orvane");
+    ::SetEnvironmentVariableW(L"ProgramW6432", nullptr);
+    const bool withoutAccepted = IsAcceptableInstallFolder(L"D:\\Native Programs\\Orvane");
+    ::SetEnvironmentVariableW(L"ProgramW6432", length > 0 && length < MAX_PATH ? saved : nullptr);
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(besideAccepted);
+    EXPECT_TRUE(withoutAccepted);
+}
+
 TEST(SamePath, FormsDifferingOnlyInCaseAreTheSame) {
     TempFolder folder;
     EXPECT_TRUE(SamePath(folder.Path(), Upper(folder.Path())));
