@@ -71,12 +71,14 @@ protected:
         return started.back();
     }
 
-    // The setup window of the process; null when it did not appear.
+    // The setup window of the process once it is shown with all its controls; null when it did not
+    // appear.
     static HWND WaitForWindow(const ChildProcess& process) {
         HWND window = nullptr;
         WaitUntil(
             [&] {
-                return (window = Support::FindLauncherWindow(process.Id())) != nullptr || !process.Running();
+                window = Support::FindLauncherWindow(process.Id());
+                return (window != nullptr && ::IsWindowVisible(window)) || !process.Running();
             },
             kWindowLimit);
         return window;
