@@ -53,6 +53,15 @@ orv_prepare_prefix() { # tree
     /usr/lib/wine/wineserver64 -w
     touch "$WINEPREFIX/.orv-ready"
   fi
+  # Wine links the profile's desktop and document folders to the Unix home, which every prefix on
+  # the machine shares. Tests make and remove shortcuts on the desktop, so each prefix keeps folders
+  # of its own.
+  local linked
+  for linked in "$WINEPREFIX"/drive_c/users/*/{Desktop,Documents,Downloads,Music,Pictures,Videos}; do
+    if [ -L "$linked" ]; then
+      rm -f "$linked" && mkdir -p "$linked"
+    fi
+  done
 }
 
 orv_start_display() {

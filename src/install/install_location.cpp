@@ -10,6 +10,7 @@
 
 #include <cwctype>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace Orv {
@@ -42,6 +43,15 @@ std::wstring EarlierInstallLocation() {
         return {};
     }
     return buffer;
+}
+
+// The 64-bit Program Files folder on 64-bit Windows, which a 32-bit program cannot resolve as a known
+// folder: there both Program Files identifiers give the x86 folder. The system names it in the
+// environment of every process; empty where it does not (32-bit Windows).
+std::wstring NativeProgramFiles() {
+    wchar_t buffer[MAX_PATH] = {};
+    const DWORD length = ::GetEnvironmentVariableW(L"ProgramW6432", buffer, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : std::wstring();
 }
 
 bool IsSeparator(wchar_t c) {
@@ -80,6 +90,22 @@ bool IsAbsoluteBelowRoot(const std::wstring& path) {
     return false;
 }
 
+// True when the folder has no entry besides "." and "..". False when it cannot be read.
+bool IsEmptyFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW entry{};
+    const FindHandle find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
+    if (!find) {
+        return false;
+    }
+    do {
+        const std::wstring_view name = entry.cFileName;
+        if (name != L"." && name != L"..") {
+            return false;
+        }
+    } while (::FindNextFileW(find.Get(), &entry));
+    return true;
+}
+
 } // namespace
 
 std::wstring KnownFolderPath(const KNOWNFOLDERID& id) {
@@ -112,16 +138,23 @@ std::wstring DefaultInstallFolder() {
 }
 
 bool IsProtectedFolder(const std::wstring& folder) {
+    const auto startsWith = [&](const std::wstring& prefix) {
+        return !prefix.empty() && folder.size() >= prefix.size() &&
+               EqualNoCase(folder.substr(0, prefix.size()), prefix);
+    };
     for (const KNOWNFOLDERID* id : {&FOLDERID_ProgramFiles, &FOLDERID_ProgramFilesX86, &FOLDERID_Windows}) {
-        const std::wstring known = ResolveKnownFolder(*id, 0);
-        if (known.empty()) {
-            continue;
-        }
-        if (folder.size() >= known.size() && EqualNoCase(folder.substr(0, known.size()), known)) {
+        if (startsWith(ResolveKnownFolder(*id, 0))) {
             return true;
         }
     }
-    return false;
+    return startsWith(NativeProgramFiles());
+}
+
+std::wstring InstallFolderForPick(const std::wstring& picked) {
+    if (IsInstallFolder(picked) || IsEmptyFolder(picked)) {
+        return picked;
+    }
+    return JoinPath(picked, kProductFolderName);
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {

@@ -25,8 +25,14 @@ std::wstring UserProgramsFolder();
 // per-user programs folder joined with "Orvane".
 std::wstring DefaultInstallFolder();
 
-// True when the folder text starts with Program Files, Program Files (x86) or Windows (any case).
+// True when the folder text starts with Program Files, Program Files (x86) or Windows (any case); for
+// a 32-bit launcher on 64-bit Windows that includes the 64-bit Program Files.
 bool IsProtectedFolder(const std::wstring& folder);
+
+// The install folder offered for a folder picked in the folder picker: the folder itself when it is
+// empty or already an installation, else its subfolder "Orvane". A folder that cannot be read counts
+// as not empty.
+std::wstring InstallFolderForPick(const std::wstring& picked);
 
 // Both name the same file-system object, or the texts are equal without regard to case.
 bool SamePath(const std::wstring& a, const std::wstring& b);

@@ -20,15 +20,20 @@ HWND CreateControl(const wchar_t* className, const wchar_t* text, DWORD style, i
 
 HWND CreateProgressBar(int x, int y, int width, int height) {
     HWND bar = CreateControl(PROGRESS_CLASSW, L"", 0, x, y, width, height, 0);
-    // Without a visual style the bar takes the colours below. Empty names switch the theme off on
-    // Windows; Wine refuses them, and a name that matches no theme does the same there.
-    if (FAILED(::SetWindowTheme(bar, L"", L""))) {
-        ::SetWindowTheme(bar, L" ", L" ");
-    }
+    // Without a visual style the bar takes the colours below.
+    TurnOffVisualStyle(bar);
     ::SendMessageW(bar, PBM_SETBARCOLOR, 0, Colour::Accent);
     ::SendMessageW(bar, PBM_SETBKCOLOR, 0, Colour::Panel);
     ::SendMessageW(bar, PBM_SETRANGE32, 0, kBarRange);
     return bar;
+}
+
+void TurnOffVisualStyle(HWND control) {
+    // Empty names switch the theme off on Windows; Wine refuses them, and a name that matches no
+    // theme does the same there.
+    if (FAILED(::SetWindowTheme(control, L"", L""))) {
+        ::SetWindowTheme(control, L" ", L" ");
+    }
 }
 
 int BarPosition(uint64_t done, uint64_t total) {

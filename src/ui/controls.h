@@ -13,6 +13,9 @@ inline constexpr int kBarRange = 1000;
 HWND CreateControl(const wchar_t* className, const wchar_t* text, DWORD style, int x, int y, int width,
                    int height, int id, HFONT font = nullptr);
 
+// Draws the control without a visual style, so that the window's colours apply to it.
+void TurnOffVisualStyle(HWND control);
+
 // A themeless progress bar in the window's colours, range 0 to kBarRange.
 HWND CreateProgressBar(int x, int y, int width, int height);
 

@@ -2,6 +2,9 @@
 
 #include "core/handles.h"
 
+#include <tlhelp32.h>
+
+#include <cwctype>
 #include <utility>
 #include <vector>
 
@@ -45,6 +48,61 @@ void ChildProcess::Kill() const {
     if (Running()) {
         ::TerminateProcess(process_, 99);
         ::WaitForSingleObject(process_, 5000);
+    }
+}
+
+namespace {
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) {
+        c = static_cast<wchar_t>(std::towlower(c));
+    }
+    return text;
+}
+
+std::wstring ImagePath(DWORD pid) {
+    KernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    if (!process) {
+        return {};
+    }
+    wchar_t path[4096] = {};
+    DWORD length = 4096;
+    if (!::QueryFullProcessImageNameW(process.Get(), 0, path, &length)) {
+        return {};
+    }
+    return std::wstring(path, length);
+}
+
+} // namespace
+
+std::vector<DWORD> ProcessesRunningFrom(const std::wstring& folder) {
+    std::vector<DWORD> found;
+    std::wstring prefix = Lower(folder);
+    if (prefix.empty() || prefix.back() != L'\\') {
+        prefix += L'\\';
+    }
+    FileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot) {
+        return found;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more;
+         more = ::Process32NextW(snapshot.Get(), &entry)) {
+        if (Lower(ImagePath(entry.th32ProcessID)).rfind(prefix, 0) == 0) {
+            found.push_back(entry.th32ProcessID);
+        }
+    }
+    return found;
+}
+
+void EndProcessesRunningFrom(const std::wstring& folder) {
+    for (const DWORD pid : ProcessesRunningFrom(folder)) {
+        KernelHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+        if (process) {
+            ::TerminateProcess(process.Get(), 99);
+            ::WaitForSingleObject(process.Get(), 10000);
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace Orv::Support {
 
@@ -36,5 +37,11 @@ private:
 // standard input is NUL.
 ChildProcess StartProcess(const std::wstring& exe, const std::wstring& arguments,
                           const std::wstring& workingFolder = {}, const std::wstring& outputFile = {});
+
+// Ids of the running processes whose executable lies in the folder (or below it).
+std::vector<DWORD> ProcessesRunningFrom(const std::wstring& folder);
+
+// Ends every process whose executable lies in the folder and waits (bounded) until each has ended.
+void EndProcessesRunningFrom(const std::wstring& folder);
 
 } // namespace Orv::Support
