@@ -142,6 +142,7 @@ TEST_F(Uninstalling, QuietRemovalAfterAnUpdateTakesTheGameAndLeavesTheUsersFiles
         EXPECT_TRUE(Exists(game / kept)) << WideToUtf8(kept);
     }
     EXPECT_FALSE(Exists(Support::StartMenuShortcut()));
+    EXPECT_TRUE(Exists(Support::DesktopShortcut()));
     EXPECT_EQ(ReadShortcutTarget(Support::DesktopShortcut()), other / L"Orvane.exe");
     // The temporary copy has the command interpreter delete it once it has ended.
     EXPECT_TRUE(Support::WaitUntil([] { return !Exists(TemporaryCopy()); }, Support::kExitLimit));
