@@ -225,15 +225,5 @@ TEST_F(Launcher, DataFolderThatCannotBeCreatedDoesNotStopStartUp) {
     EXPECT_EQ(ReadFileOrEmpty(folder / L".orvane"), "in the way");
 }
 
-TEST_F(Launcher, UninstallThatCannotRunDoesNotReportSuccess) {
-    MakeInstallation();
-    Support::WriteFileBytes(folder / L"game.dat", "keep");
-    EXPECT_NE(Start(L"--uninstall --quiet").WaitExit(kExitLimit).value_or(0), 0U);
-    EXPECT_NE(Start(L"--uninstall-run \"" + folder.Path() + L"\" --quiet").WaitExit(kExitLimit).value_or(0),
-              0U);
-    EXPECT_EQ(ReadFileOrEmpty(folder / L"game.dat"), "keep");
-    EXPECT_TRUE(Exists(folder / L".orvane"));
-}
-
 } // namespace
 } // namespace Orv
