@@ -27,6 +27,12 @@ std::string Narrow(const std::wstring& text) {
     return WideToUtf8(text);
 }
 
+bool SameMoment(const WindowView& a, const WindowView& b) {
+    return a.status == b.status && a.detail == b.detail && a.rows == b.rows &&
+           a.rowBarsShown == b.rowBarsShown && a.play == b.play && a.playEnabled == b.playEnabled &&
+           a.repairEnabled == b.repairEnabled;
+}
+
 class LauncherRun : public Support::LauncherWindow {
 protected:
     // Every distinct view until the run has ended well.
@@ -35,6 +41,11 @@ protected:
         WaitForView(
             window,
             [&](const WindowView& v) {
+                // The controls are read one after the other: keep only views that a second read
+                // confirms, so no view mixes two moments of the run.
+                if (!SameMoment(v, Look(window))) {
+                    return false;
+                }
                 if (views.empty() || v.status != views.back().status || v.detail != views.back().detail ||
                     v.rows != views.back().rows || v.playEnabled != views.back().playEnabled) {
                     views.push_back(v);
