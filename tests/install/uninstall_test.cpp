@@ -4,7 +4,7 @@
 #include "install/registration.h"
 #include "install/shortcut.h"
 #include "install/uninstall.h"
-#include "support/shortcut_backup.h"
+#include "support/user_install_state.h"
 #include "support/test_folder.h"
 
 #include <gtest/gtest.h>
@@ -112,7 +112,7 @@ protected:
     TempFolder logs{L"orvlog"};
     TempFolder game{L"orvgame"};
     TempFolder other{L"orvother"};
-    Support::ShortcutBackup shortcuts;
+    Support::UserInstallState userState;
 };
 
 TEST_F(Removal, ListedFilesAndTheLaunchersOwnGoWhileTheUsersFilesStay) {

@@ -23,8 +23,17 @@ std::wstring ShortcutIn(const KNOWNFOLDERID& id) {
 
 } // namespace
 
+std::wstring DesktopShortcut() {
+    return ShortcutIn(FOLDERID_Desktop);
+}
+
+std::wstring StartMenuShortcut() {
+    return ShortcutIn(FOLDERID_Programs);
+}
+
 UserInstallState::UserInstallState()
-    : desktop_(Take(ShortcutIn(FOLDERID_Desktop))), startMenu_(Take(ShortcutIn(FOLDERID_Programs))) {
+    // The free functions: the members of the same names read the fields being made here.
+    : desktop_(Take(Support::DesktopShortcut())), startMenu_(Take(Support::StartMenuShortcut())) {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallEntry);
 }
 

@@ -5,6 +5,11 @@
 
 namespace Orv::Support {
 
+// "Orvane.lnk" on the user's desktop and in the Start menu programs folder, found independently of
+// the launcher's own code.
+std::wstring DesktopShortcut();
+std::wstring StartMenuShortcut();
+
 // What an installation leaves in the user's profile: "Orvane.lnk" on the desktop and in the Start menu
 // programs folder, and the uninstall entry. Made empty while the object lives; afterwards what the
 // test made is removed and shortcuts that were there before are put back.

@@ -7,7 +7,7 @@
 #include "install/registration.h"
 #include "install/shortcut.h"
 #include "support/mirror_helpers.h"
-#include "support/shortcut_backup.h"
+#include "support/user_install_state.h"
 
 #include <gtest/gtest.h>
 
@@ -109,7 +109,7 @@ protected:
             Support::kRunLimit);
     }
 
-    Support::ShortcutBackup shortcuts;
+    Support::UserInstallState userState;
     Support::TempFolder other{L"orvother"};
 };
 
