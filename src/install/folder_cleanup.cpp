@@ -105,7 +105,18 @@ void PruneFolders(std::vector<std::wstring> folders) {
 }
 
 bool IsEmptyFolder(const std::wstring& folder) {
-    return IsDirectory(folder) && ListFolder(folder).empty();
+    WIN32_FIND_DATAW entry{};
+    const FindHandle find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
+    if (!find) {
+        return false;
+    }
+    do {
+        const std::wstring_view name = entry.cFileName;
+        if (name != L"." && name != L"..") {
+            return false;
+        }
+    } while (::FindNextFileW(find.Get(), &entry));
+    return true;
 }
 
 } // namespace Orv

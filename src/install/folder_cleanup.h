@@ -28,7 +28,7 @@ void RemoveTree(const std::wstring& path);
 // children goes too. Folders that hold anything stay.
 void PruneFolders(std::vector<std::wstring> folders);
 
-// An existing folder with no entry in it.
+// An existing folder with no entry in it; false when it cannot be read.
 bool IsEmptyFolder(const std::wstring& folder);
 
 } // namespace Orv

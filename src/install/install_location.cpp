@@ -4,6 +4,7 @@
 #include "core/handles.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "install/folder_cleanup.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -88,22 +89,6 @@ bool IsAbsoluteBelowRoot(const std::wstring& path) {
         return server > 2 && share > server + 1 && HasComponentFrom(path, share);
     }
     return false;
-}
-
-// True when the folder has no entry besides "." and "..". False when it cannot be read.
-bool IsEmptyFolder(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry{};
-    const FindHandle find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
-    if (!find) {
-        return false;
-    }
-    do {
-        const std::wstring_view name = entry.cFileName;
-        if (name != L"." && name != L"..") {
-            return false;
-        }
-    } while (::FindNextFileW(find.Get(), &entry));
-    return true;
 }
 
 } // namespace
