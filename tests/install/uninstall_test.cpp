@@ -25,15 +25,6 @@ using Support::TempFolder;
 constexpr const wchar_t* kGameKey = L"Software\\Halvex\\Kelvaro";
 constexpr const wchar_t* kConfigurationKey = L"Software\\Halvex\\Kelvaro\\Configuration";
 
-bool KeyExists(const wchar_t* path) {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    ::RegCloseKey(key);
-    return true;
-}
-
 void WriteKeys(const std::wstring& folder) {
     Register(folder, L"1.0.0");
     SetPreServerAddress(L"127.0.0.1:7000");
@@ -155,8 +146,8 @@ TEST_F(Removal, NothingOfTheUsersLeftRemovesTheFolderItsShortcutsAndBothKeys) {
     ASSERT_TRUE(CreateShortcut(Support::DesktopShortcut(), launcher));
     ASSERT_TRUE(CreateShortcut(Support::StartMenuShortcut(), other / L"Orvane.exe"));
     WriteKeys(game.Path());
-    ASSERT_TRUE(KeyExists(kUninstallKey));
-    ASSERT_TRUE(KeyExists(kConfigurationKey));
+    ASSERT_TRUE(Support::UserKeyExists(kUninstallKey));
+    ASSERT_TRUE(Support::UserKeyExists(kConfigurationKey));
 
     EXPECT_EQ(UninstallRun(game.Path(), 0, true), 0);
 
@@ -164,8 +155,8 @@ TEST_F(Removal, NothingOfTheUsersLeftRemovesTheFolderItsShortcutsAndBothKeys) {
     EXPECT_FALSE(Exists(Support::DesktopShortcut()));
     ASSERT_TRUE(Exists(Support::StartMenuShortcut()));
     EXPECT_EQ(ReadShortcutTarget(Support::StartMenuShortcut()), other / L"Orvane.exe");
-    EXPECT_FALSE(KeyExists(kUninstallKey));
-    EXPECT_FALSE(KeyExists(kGameKey));
+    EXPECT_FALSE(Support::UserKeyExists(kUninstallKey));
+    EXPECT_FALSE(Support::UserKeyExists(kGameKey));
     EXPECT_EQ(LoggedCount(), 2);
 }
 
@@ -200,8 +191,8 @@ TEST_F(Removal, UnreadableManifestCopyKeepsTheGameFilesButRemovesTheLaunchersOwn
         EXPECT_FALSE(Exists(At(gone))) << WideToUtf8(gone);
     }
     EXPECT_FALSE(Exists(Support::StartMenuShortcut()));
-    EXPECT_FALSE(KeyExists(kUninstallKey));
-    EXPECT_FALSE(KeyExists(kGameKey));
+    EXPECT_FALSE(Support::UserKeyExists(kUninstallKey));
+    EXPECT_FALSE(Support::UserKeyExists(kGameKey));
     EXPECT_EQ(LoggedCount(), 0);
 }
 

@@ -18,15 +18,6 @@ using namespace std::chrono_literals;
 namespace Orv {
 namespace {
 
-bool KeyExists(const wchar_t* key) {
-    HKEY opened = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &opened) != ERROR_SUCCESS) {
-        return false;
-    }
-    ::RegCloseKey(opened);
-    return true;
-}
-
 class PlayerJourney : public Support::LauncherWindow {
 protected:
     // Shortcuts and the uninstall entry as the test found them, afterwards.
@@ -80,8 +71,8 @@ TEST_F(PlayerJourney, InstallDownloadPlayAndUninstallLeaveOnlyThePlayersFiles) {
         Support::kRunLimit));
     EXPECT_EQ(left, (std::vector<std::wstring>{L"notes.txt", L"screens/shot1.png"}));
     EXPECT_FALSE(Support::Exists(startMenu));
-    EXPECT_FALSE(KeyExists(kUninstallKey));
-    EXPECT_FALSE(KeyExists(GameClient::kRegistryRoot));
+    EXPECT_FALSE(Support::UserKeyExists(kUninstallKey));
+    EXPECT_FALSE(Support::UserKeyExists(GameClient::kRegistryRoot));
 }
 
 } // namespace

@@ -46,6 +46,20 @@ void EndSampleClients() {
     }
 }
 
+std::wstring SampleClientText() {
+    std::wstring shown;
+    WaitUntil(
+        [&] {
+            const auto clients = SampleClientWindows();
+            const auto controls =
+                clients.empty() ? std::vector<ControlInfo>() : ListControls(clients.front().first);
+            shown = controls.empty() ? L"" : controls.front().text;
+            return !shown.empty();
+        },
+        kWindowLimit);
+    return shown;
+}
+
 void LauncherWindow::SetUp() {
     MirrorTest::SetUp();
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);

@@ -78,4 +78,7 @@ protected:
 std::vector<std::pair<HWND, DWORD>> SampleClientWindows();
 void EndSampleClients();
 
+// The text the first sample client window shows, once it shows one; empty when none appears in time.
+std::wstring SampleClientText();
+
 } // namespace Orv::Support

@@ -24,15 +24,6 @@ using Support::Exists;
 constexpr const wchar_t* kGameKey = L"Software\\Halvex\\Kelvaro";
 constexpr const wchar_t* kConfigurationKey = L"Software\\Halvex\\Kelvaro\\Configuration";
 
-bool KeyExists(const wchar_t* path) {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        return false;
-    }
-    ::RegCloseKey(key);
-    return true;
-}
-
 std::wstring TemporaryCopy() {
     wchar_t temp[MAX_PATH + 1] = {};
     ::GetTempPathW(MAX_PATH + 1, temp);
@@ -98,13 +89,14 @@ protected:
     }
     InstallState State() const {
         return {Support::FilesBelow(game.Path()), Exists(Support::StartMenuShortcut()),
-                KeyExists(kUninstallKey), KeyExists(kGameKey)};
+                Support::UserKeyExists(kUninstallKey), Support::UserKeyExists(kGameKey)};
     }
     // Waits until the temporary copy has done its work (the registry keys go after the files) and ended.
     bool WaitForRemoval() const {
         return Support::WaitUntil(
             [] {
-                return !KeyExists(kUninstallKey) && !KeyExists(kGameKey) && TemporaryCopyProcesses().empty();
+                return !Support::UserKeyExists(kUninstallKey) && !Support::UserKeyExists(kGameKey) &&
+                       TemporaryCopyProcesses().empty();
             },
             Support::kRunLimit);
     }
@@ -119,8 +111,8 @@ TEST_F(Uninstalling, QuietRemovalAfterAnUpdateTakesTheGameAndLeavesTheUsersFiles
     ASSERT_EQ(update.WaitExit(Support::kRunLimit), 0U) << LogText();
     const Manifest manifest = Support::ReadManifest(MirrorPath());
     ASSERT_TRUE(Exists(game / L".orvane\\manifest.txt"));
-    ASSERT_TRUE(KeyExists(kUninstallKey));
-    ASSERT_TRUE(KeyExists(kConfigurationKey));
+    ASSERT_TRUE(Support::UserKeyExists(kUninstallKey));
+    ASSERT_TRUE(Support::UserKeyExists(kConfigurationKey));
     AddUserFiles({L"notes.txt", L"screens\\shot1.png", L"crash.dmp.txt", L"game.log", L"logs\\game.log",
                   L"Server.LOG"});
     ASSERT_TRUE(CreateShortcut(Support::StartMenuShortcut(), exe));
@@ -159,7 +151,7 @@ TEST_F(Uninstalling, FolderWithoutAManifestCopyIsLeftAsItIs) {
 
     EXPECT_TRUE(State() == before);
     EXPECT_TRUE(Exists(exe));
-    EXPECT_TRUE(KeyExists(kConfigurationKey));
+    EXPECT_TRUE(Support::UserKeyExists(kConfigurationKey));
 }
 
 TEST_F(Uninstalling, DecliningTheQuestionLeavesEverything) {
