@@ -1,4 +1,5 @@
 // Installing into real folders of the test prefix, with its real shortcuts and registry.
+#include "support/registry.h"
 #include "core/com_ptr.h"
 #include "core/handles.h"
 #include "core/log.h"
@@ -64,16 +65,6 @@ std::optional<ShortcutFacts> ReadShortcut(const std::wstring& path) {
     return facts;
 }
 
-std::optional<std::wstring> UninstallValue(const wchar_t* name) {
-    wchar_t buffer[1024] = {};
-    DWORD size = sizeof buffer;
-    if (::RegGetValueW(HKEY_CURRENT_USER, kUninstallKey, name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
-        ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    return std::wstring(buffer);
-}
-
 DWORD UninstallValueCount() {
     HKEY raw = nullptr;
     if (::RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_READ, &raw) != ERROR_SUCCESS) {
@@ -84,17 +75,6 @@ DWORD UninstallValueCount() {
     ::RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr,
                        nullptr, nullptr, nullptr);
     return values;
-}
-
-// A drive letter that names no drive here, with its colon.
-std::wstring MissingDrive() {
-    const DWORD drives = ::GetLogicalDrives();
-    for (wchar_t letter = L'Y'; letter >= L'D'; --letter) {
-        if ((drives & (1U << (letter - L'A'))) == 0) {
-            return std::wstring(1, letter) + L":";
-        }
-    }
-    return {};
 }
 
 std::optional<uint64_t> FileIdentity(const std::wstring& path) {
@@ -169,8 +149,8 @@ TEST_F(Installing, NewFolderGetsTheLauncherDataFolderStartMenuShortcutAndEntry) 
     EXPECT_FALSE(Exists(userState.DesktopShortcut()));
 
     EXPECT_EQ(UninstallValueCount(), 10U);
-    EXPECT_EQ(UninstallValue(L"InstallLocation"), folder);
-    EXPECT_FALSE(UninstallValue(L"DisplayVersion").has_value());
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"InstallLocation"), folder);
+    EXPECT_FALSE(Support::UserString(kUninstallKey, L"DisplayVersion").has_value());
     EXPECT_NE(LogText().find(" installed to " + Utf8(folder) + "\r\n"), std::string::npos) << LogText();
 }
 
@@ -215,11 +195,11 @@ TEST_F(Installing, IntoTheFolderTheLauncherRunsFromNothingIsCopied) {
     const auto shortcut = ReadShortcut(userState.StartMenuShortcut());
     ASSERT_TRUE(shortcut.has_value());
     EXPECT_TRUE(SameText(shortcut->target, exe));
-    EXPECT_EQ(UninstallValue(L"InstallLocation"), home.Path());
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"InstallLocation"), home.Path());
 }
 
 TEST_F(Installing, FolderOnADriveThatDoesNotExistFailsWithThreeLinesAndLeavesNothing) {
-    const std::wstring drive = MissingDrive();
+    const std::wstring drive = Support::MissingDrive();
     ASSERT_FALSE(drive.empty());
     const std::wstring folder = drive + L"\\Games\\Orvane";
     const InstallResult result = Install(folder, true);

@@ -1,4 +1,5 @@
 // Registration in the real registry of the test prefix.
+#include "support/registry.h"
 #include "core/build_settings.h"
 #include "core/handles.h"
 #include "install/registration.h"
@@ -11,16 +12,6 @@
 
 namespace Orv {
 namespace {
-
-std::optional<std::wstring> ReadString(const wchar_t* keyPath, const wchar_t* name) {
-    wchar_t buffer[1024] = {};
-    DWORD size = sizeof buffer;
-    if (::RegGetValueW(HKEY_CURRENT_USER, keyPath, name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
-        ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    return std::wstring(buffer);
-}
 
 std::optional<DWORD> ReadNumber(const wchar_t* keyPath, const wchar_t* name) {
     DWORD value = 0;
@@ -59,16 +50,16 @@ protected:
 TEST_F(Registration, InstallingWritesTenValuesWithoutAVersion) {
     Register(L"C:\\Games\\Orvane Beta", L"");
     EXPECT_EQ(ValueCount(kUninstallKey), 10U);
-    EXPECT_EQ(ReadString(kUninstallKey, L"DisplayName"), L"Orvane");
-    EXPECT_EQ(ReadString(kUninstallKey, L"Publisher"), L"Orvane");
-    EXPECT_EQ(ReadString(kUninstallKey, L"DisplayIcon"), L"C:\\Games\\Orvane Beta\\Orvane.exe");
-    EXPECT_EQ(ReadString(kUninstallKey, L"InstallLocation"), L"C:\\Games\\Orvane Beta");
-    EXPECT_EQ(ReadString(kUninstallKey, L"UninstallString"),
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"DisplayName"), L"Orvane");
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"Publisher"), L"Orvane");
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"DisplayIcon"), L"C:\\Games\\Orvane Beta\\Orvane.exe");
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"InstallLocation"), L"C:\\Games\\Orvane Beta");
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"UninstallString"),
               L"\"C:\\Games\\Orvane Beta\\Orvane.exe\" --uninstall");
-    EXPECT_EQ(ReadString(kUninstallKey, L"QuietUninstallString"),
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"QuietUninstallString"),
               L"\"C:\\Games\\Orvane Beta\\Orvane.exe\" --uninstall --quiet");
-    EXPECT_EQ(ReadString(kUninstallKey, L"URLInfoAbout"), BuildSettings::kProductUrl);
-    EXPECT_FALSE(ReadString(kUninstallKey, L"DisplayVersion").has_value());
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"URLInfoAbout"), BuildSettings::kProductUrl);
+    EXPECT_FALSE(Support::UserString(kUninstallKey, L"DisplayVersion").has_value());
     EXPECT_EQ(ReadNumber(kUninstallKey, L"NoModify"), 1U);
     EXPECT_EQ(ReadNumber(kUninstallKey, L"NoRepair"), 1U);
     EXPECT_EQ(ReadNumber(kUninstallKey, L"EstimatedSize"), 5300000U);
@@ -76,9 +67,9 @@ TEST_F(Registration, InstallingWritesTenValuesWithoutAVersion) {
 
 TEST_F(Registration, AnUpdateAddsTheVersionAndALaterInstallKeepsIt) {
     Register(L"D:\\G", L"1.0.3");
-    EXPECT_EQ(ReadString(kUninstallKey, L"DisplayVersion"), L"1.0.3");
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"DisplayVersion"), L"1.0.3");
     Register(L"D:\\G", L"");
-    EXPECT_EQ(ReadString(kUninstallKey, L"DisplayVersion"), L"1.0.3");
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"DisplayVersion"), L"1.0.3");
 }
 
 TEST_F(Registration, StringsAreStoredWithTheirTerminatingZero) {
@@ -96,9 +87,9 @@ TEST_F(Registration, StringsAreStoredWithTheirTerminatingZero) {
 
 TEST_F(Registration, PreServerAddressIsWrittenOnlyWhenGiven) {
     SetPreServerAddress(L"10.1.2.3:4000");
-    EXPECT_EQ(ReadString(kConfiguration, L"PreServerIPAddress"), L"10.1.2.3:4000");
+    EXPECT_EQ(Support::UserString(kConfiguration, L"PreServerIPAddress"), L"10.1.2.3:4000");
     SetPreServerAddress(L"");
-    EXPECT_EQ(ReadString(kConfiguration, L"PreServerIPAddress"), L"10.1.2.3:4000");
+    EXPECT_EQ(Support::UserString(kConfiguration, L"PreServerIPAddress"), L"10.1.2.3:4000");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "install/registration.h"
 #include "install/shortcut.h"
 #include "install/uninstall.h"
+#include "support/registry.h"
 #include "support/user_install_state.h"
 #include "support/test_folder.h"
 

@@ -6,7 +6,9 @@ namespace {
 constexpr const wchar_t* kLauncherClass = L"OrvaneLauncher";
 
 struct FindRequest {
-    DWORD pid;
+    const wchar_t* className;
+    DWORD pid; // any process when 0
+    bool visibleOnly;
     HWND found;
 };
 
@@ -14,16 +16,20 @@ BOOL CALLBACK FindTopLevel(HWND window, LPARAM param) {
     auto* request = reinterpret_cast<FindRequest*>(param);
     wchar_t className[64] = {};
     ::GetClassNameW(window, className, 64);
-    if (std::wstring(className) != kLauncherClass) {
-        return TRUE;
-    }
     DWORD owner = 0;
     ::GetWindowThreadProcessId(window, &owner);
-    if (request->pid != 0 && owner != request->pid) {
+    if (std::wstring(className) != request->className || (request->pid != 0 && owner != request->pid) ||
+        (request->visibleOnly && !::IsWindowVisible(window))) {
         return TRUE;
     }
     request->found = window;
     return FALSE;
+}
+
+HWND FindTopLevelWindow(const wchar_t* className, DWORD pid, bool visibleOnly) {
+    FindRequest request{className, pid, visibleOnly, nullptr};
+    ::EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&request));
+    return request.found;
 }
 
 BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
@@ -43,9 +49,7 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
 } // namespace
 
 HWND FindLauncherWindow(DWORD pid) {
-    FindRequest request{pid, nullptr};
-    ::EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&request));
-    return request.found;
+    return FindTopLevelWindow(kLauncherClass, pid, false);
 }
 
 std::vector<ControlInfo> ListControls(HWND window) {
@@ -81,24 +85,6 @@ bool CloseWindow(HWND window) {
 
 namespace {
 
-struct BoxRequest {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindBox(HWND window, LPARAM param) {
-    auto* request = reinterpret_cast<BoxRequest*>(param);
-    wchar_t className[16] = {};
-    ::GetClassNameW(window, className, 16);
-    DWORD owner = 0;
-    ::GetWindowThreadProcessId(window, &owner);
-    if (std::wstring(className) != L"#32770" || owner != request->pid || !::IsWindowVisible(window)) {
-        return TRUE;
-    }
-    request->found = window;
-    return FALSE;
-}
-
 // Screen coordinates of a client point.
 POINT OnScreen(HWND window, int x, int y) {
     POINT point{x, y};
@@ -109,9 +95,7 @@ POINT OnScreen(HWND window, int x, int y) {
 } // namespace
 
 HWND FindMessageBox(DWORD pid) {
-    BoxRequest request{pid, nullptr};
-    ::EnumWindows(FindBox, reinterpret_cast<LPARAM>(&request));
-    return request.found;
+    return FindTopLevelWindow(L"#32770", pid, true);
 }
 
 std::wstring MessageBoxText(HWND box) {

@@ -64,6 +64,16 @@ bool Exists(const std::wstring& path) {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::wstring MissingDrive() {
+    const DWORD drives = ::GetLogicalDrives();
+    for (wchar_t letter = L'Y'; letter >= L'D'; --letter) {
+        if ((drives & (1U << (letter - L'A'))) == 0) {
+            return std::wstring(1, letter) + L":";
+        }
+    }
+    return {};
+}
+
 std::wstring BinaryFolder() {
     wchar_t path[4096] = {};
     ::GetModuleFileNameW(nullptr, path, 4096);

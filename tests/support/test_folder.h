@@ -25,6 +25,9 @@ std::string ReadFileOrEmpty(const std::wstring& path);
 void MakeDirectories(const std::wstring& path);
 bool Exists(const std::wstring& path);
 
+// A drive letter that names no drive here, with its colon; empty when every letter is taken.
+std::wstring MissingDrive();
+
 // Folder of the running test executable (where the built programs lie too).
 std::wstring BinaryFolder();
 

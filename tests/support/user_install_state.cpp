@@ -2,8 +2,6 @@
 
 #include "test_folder.h"
 
-#include "core/handles.h"
-
 #include <knownfolders.h>
 #include <shlobj.h>
 
@@ -24,13 +22,6 @@ std::wstring ShortcutIn(const KNOWNFOLDERID& id) {
 }
 
 } // namespace
-
-bool UserKeyExists(const wchar_t* path) {
-    HKEY opened = nullptr;
-    const bool exists = ::RegOpenKeyExW(HKEY_CURRENT_USER, path, 0, KEY_READ, &opened) == ERROR_SUCCESS;
-    const RegKey key(exists ? opened : nullptr);
-    return exists;
-}
 
 std::wstring DesktopShortcut() {
     return ShortcutIn(FOLDERID_Desktop);

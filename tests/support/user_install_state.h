@@ -10,9 +10,6 @@ namespace Orv::Support {
 std::wstring DesktopShortcut();
 std::wstring StartMenuShortcut();
 
-// Whether the key exists under HKEY_CURRENT_USER.
-bool UserKeyExists(const wchar_t* path);
-
 // What an installation leaves in the user's profile: "Orvane.lnk" on the desktop and in the Start menu
 // programs folder, and the uninstall entry. Made empty while the object lives; afterwards what the
 // test made is removed and shortcuts that were there before are put back.

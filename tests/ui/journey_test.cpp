@@ -6,6 +6,7 @@
 #include "install/shortcut.h"
 #include "partners/game_client.h"
 #include "support/mirror_helpers.h"
+#include "support/registry.h"
 #include "support/user_install_state.h"
 #include "ui/ui_state.h"
 

@@ -34,17 +34,6 @@ constexpr auto kExitLimit = 30s;
 constexpr const wchar_t* kRefusal =
     L"Cannot install here. Choose a folder outside Program Files / Windows (e.g. C:\\Games\\Orvane).";
 
-// A drive letter that names no drive here, with its colon.
-std::wstring MissingDrive() {
-    const DWORD drives = ::GetLogicalDrives();
-    for (wchar_t letter = L'Y'; letter >= L'D'; --letter) {
-        if ((drives & (1U << (letter - L'A'))) == 0) {
-            return std::wstring(1, letter) + L":";
-        }
-    }
-    return {};
-}
-
 bool SameText(const std::wstring& a, const std::wstring& b) {
     return _wcsicmp(a.c_str(), b.c_str()) == 0;
 }
@@ -132,7 +121,7 @@ TEST_F(Setup, SilentInstallIntoARefusedFolderWarnsWithoutOwnerAndEndsWithZero) {
 }
 
 TEST_F(Setup, SilentInstallThatFailsShowsTheReasonAndEndsWithOne) {
-    const std::wstring folder = MissingDrive() + L"\\Games\\Orvane";
+    const std::wstring folder = Support::MissingDrive() + L"\\Games\\Orvane";
     ChildProcess& setup = Start(L"--install " + Quoted(folder));
     HWND box = WaitForBox(setup);
     ASSERT_NE(box, nullptr);
@@ -265,7 +254,7 @@ TEST_F(Setup, RefusedFolderInTheWindowWarnsAndTheWindowStaysOpen) {
 }
 
 TEST_F(Setup, FailedInstallFromTheWindowKeepsTheWindowAndEndsWithOne) {
-    const std::wstring folder = MissingDrive() + L"\\Orvane";
+    const std::wstring folder = Support::MissingDrive() + L"\\Orvane";
     ChildProcess& setup = Start();
     HWND window = WaitForWindow(setup);
     ASSERT_NE(window, nullptr);

@@ -7,6 +7,7 @@
 #include "install/registration.h"
 #include "install/shortcut.h"
 #include "support/mirror_helpers.h"
+#include "support/registry.h"
 #include "support/user_install_state.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,5 @@
 // Whole update runs against nginx and the fault server, with releases made by orvanectl publish.
+#include "support/registry.h"
 #include "core/build_settings.h"
 #include "core/log.h"
 #include "core/text.h"
@@ -26,16 +27,6 @@ namespace {
 using Support::Exists;
 using Support::ReadFileOrEmpty;
 using Support::WriteFileBytes;
-
-std::optional<std::wstring> RegistryString(const wchar_t* key, const wchar_t* name) {
-    wchar_t buffer[1024] = {};
-    DWORD size = sizeof buffer;
-    if (::RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
-        ERROR_SUCCESS) {
-        return std::nullopt;
-    }
-    return std::wstring(buffer);
-}
 
 class UpdateRunTest : public Support::MirrorTest {
 protected:
@@ -181,9 +172,9 @@ TEST_F(UpdateRunTest, FreshInstallPlacesEveryFileStampsRegistersAndCleansUp) {
     EXPECT_EQ(ReadFileOrEmpty(game / L".orvane\\manifest.txt"),
               ReadFileOrEmpty(MirrorPath() + L"\\manifest.txt"));
     EXPECT_FALSE(Exists(game / L".orvane\\download"));
-    EXPECT_EQ(RegistryString(kUninstallKey, L"DisplayVersion"), L"7.1.12");
-    EXPECT_EQ(RegistryString(kUninstallKey, L"InstallLocation"), game.Path());
-    EXPECT_EQ(RegistryString(L"Software\\Halvex\\Kelvaro\\Configuration", L"PreServerIPAddress"),
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"DisplayVersion"), L"7.1.12");
+    EXPECT_EQ(Support::UserString(kUninstallKey, L"InstallLocation"), game.Path());
+    EXPECT_EQ(Support::UserString(L"Software\\Halvex\\Kelvaro\\Configuration", L"PreServerIPAddress"),
               L"10.0.0.7:4000");
     const std::string cache = ReadFileOrEmpty(game / L".orvane\\filecache.txt");
     EXPECT_NE(cache.find(" data\\maps\\north.map\n"), std::string::npos);
@@ -299,7 +290,7 @@ TEST_F(UpdateRunTest, AMissingObjectFailsTheRunButKeepsWhatWasPlaced) {
               L"The update could not be completed.\nEngine.exe: File not found on the server (404). An "
               L"update may be in progress, try again in a few minutes.");
     EXPECT_FALSE(Exists(game / L".orvane\\manifest.txt"));
-    EXPECT_FALSE(RegistryString(kUninstallKey, L"DisplayVersion").has_value());
+    EXPECT_FALSE(Support::UserString(kUninstallKey, L"DisplayVersion").has_value());
     // Files placed before the failure are remembered, so the next run does not fetch them again.
     const std::string cache = ReadFileOrEmpty(game / L".orvane\\filecache.txt");
     EXPECT_NE(cache.find(" data\\maps\\north.map\n"), std::string::npos);
@@ -313,7 +304,7 @@ TEST_F(UpdateRunTest, ManifestWithoutServerLeavesTheAddressAlone) {
     UseMirror(Support::HttpBase());
     Run();
     EXPECT_EQ(progress.phase.load(), Phase::Done);
-    EXPECT_EQ(RegistryString(L"Software\\Halvex\\Kelvaro\\Configuration", L"PreServerIPAddress"),
+    EXPECT_EQ(Support::UserString(L"Software\\Halvex\\Kelvaro\\Configuration", L"PreServerIPAddress"),
               L"192.0.2.1:1");
 }
 
