@@ -58,6 +58,22 @@ TEST(ParseLanguages, NameIsTheCodeWhenMissing) {
 TEST(ParseLanguages, FirstCodeInAnObjectWins) {
     EXPECT_EQ(ParseLanguages(R"([{"code": "de", "nativeName": "Deutsch", "code": "fr", "enabled": true}])"),
               (Entries{{"de", L"Deutsch"}}));
+    // A "code" without a quoted, non-empty value is passed over for the next one.
+    EXPECT_EQ(ParseLanguages(R"([{"code": "", "code": 5, "code" : "fr", "enabled": true}])"),
+              (Entries{{"fr", L"fr"}}));
+}
+
+TEST(ParseLanguages, LongValuesAndDeepNestingAreRead) {
+    const std::string note(40000, 'n');
+    EXPECT_EQ(ParseLanguages(R"([{"code": "tr", "note": ")" + note +
+                             R"(", "nativeName": "Türkçe", "enabled": true}])"),
+              (Entries{{"tr", L"Türkçe"}}));
+    std::string deep;
+    for (int level = 0; level < 100000; ++level) {
+        deep += R"({"next": )";
+    }
+    deep += R"({"code": "de", "enabled": true})" + std::string(100000, '}');
+    EXPECT_EQ(ParseLanguages(deep), (Entries{{"de", L"de"}}));
 }
 
 TEST(ParseLanguages, DuplicatesAreKept) {

@@ -90,5 +90,35 @@ TEST_F(LanguageList, WithoutALanguagesFileOnlyEnglishIsOfferedAndNothingIsWritte
     EXPECT_FALSE(Support::Exists(LangIni()));
 }
 
+TEST_F(LanguageList, LongAndLargeLanguageFilesAreReadAtStartAndAfterTheRun) {
+    const std::string languages = R"([
+    {"code": "en", "nativeName": "English", "enabled": true, "note": ")" +
+                                  std::string(40000, 'n') + R"("},
+    {"code": "tr", "nativeName": "Türkçe", "enabled": true}
+])";
+    // Over 2 MiB of objects nested in one another around the same two languages.
+    std::string nested = "[" + languages + ",";
+    size_t depth = 0;
+    for (; nested.size() < (2u << 20); ++depth) {
+        nested += R"({"group": {"code": "xx", "nativeName": "Off", "enabled": false}, "more": )";
+    }
+    nested += "[]" + std::string(depth, '}') + "]";
+    int release = 5;
+    for (const std::string& file : {languages, nested}) {
+        // In the game folder for the start, and in the release for the list after the run.
+        Support::WriteFileBytes(source / L"lang\\languages.json", file);
+        Support::WriteFileBytes(game / L"lang\\languages.json", file);
+        Publish(release++);
+        Support::ChildProcess& launcher = Start();
+        HWND window = WaitForWindow(launcher);
+        ASSERT_NE(window, nullptr) << LogText();
+        ASSERT_TRUE(WaitForDone(window));
+        EXPECT_EQ(Support::ListEntryCount(window, IdLanguage), 2);
+        EXPECT_EQ(Look(window).language, L"English");
+        ASSERT_TRUE(Support::CloseWindow(window));
+        EXPECT_EQ(launcher.WaitExit(Support::kExitLimit), 0U);
+    }
+}
+
 } // namespace
 } // namespace Orv
