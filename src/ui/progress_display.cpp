@@ -7,6 +7,7 @@
 #include "ui/language_box.h"
 
 #include <algorithm>
+#include <array>
 #include <fmt/xchar.h>
 
 namespace Orv {
@@ -20,9 +21,17 @@ std::wstring FilesWord() {
 
 void ShowRows(UpdateProgress& progress, Phase phase) {
     UiState& ui = Ui();
-    std::vector<size_t> busiest;
+    std::vector<SlotView> busiest;
     if (phase == Phase::Downloading) {
         busiest = BusiestSlots(progress);
+    }
+    busiest.resize(std::min(busiest.size(), static_cast<size_t>(kRows)));
+    std::array<std::wstring, kRows> names;
+    {
+        std::lock_guard guard(progress.lock);
+        for (size_t row = 0; row < busiest.size(); ++row) {
+            names[row] = progress.slots[busiest[row].index].name;
+        }
     }
     for (size_t row = 0; row < kRows; ++row) {
         if (row >= busiest.size()) {
@@ -30,15 +39,9 @@ void ShowRows(UpdateProgress& progress, Phase phase) {
             ::ShowWindow(ui.rowBars[row], SW_HIDE);
             continue;
         }
-        const Slot& slot = progress.slots[busiest[row]];
-        std::wstring name;
-        {
-            std::lock_guard guard(progress.lock);
-            name = slot.name;
-        }
-        const uint64_t received = slot.received.load();
-        SetTextIfChanged(ui.rowLabels[row], RowText(name, slot.total, received));
-        SetProgress(ui.rowBars[row], received, slot.total);
+        const SlotView& slot = busiest[row];
+        SetTextIfChanged(ui.rowLabels[row], RowText(names[row], slot.total, slot.received));
+        SetProgress(ui.rowBars[row], slot.received, slot.total);
         ::ShowWindow(ui.rowBars[row], SW_SHOWNA);
     }
 }
@@ -130,15 +133,16 @@ std::wstring RowText(const std::wstring& name, uint64_t total, uint64_t received
     return fmt::format(L"{}  ({}, %{})", name, SizeText(total), percent);
 }
 
-std::vector<size_t> BusiestSlots(const UpdateProgress& progress) {
-    std::vector<size_t> active;
+std::vector<SlotView> BusiestSlots(const UpdateProgress& progress) {
+    std::vector<SlotView> active;
     for (size_t index = 0; index < progress.slots.size(); ++index) {
-        if (progress.slots[index].active.load()) {
-            active.push_back(index);
+        const Slot& slot = progress.slots[index];
+        if (slot.active.load()) {
+            active.push_back({index, slot.total.load(), slot.received.load()});
         }
     }
     std::stable_sort(active.begin(), active.end(),
-                     [&](size_t a, size_t b) { return progress.slots[a].total > progress.slots[b].total; });
+                     [](const SlotView& a, const SlotView& b) { return a.total > b.total; });
     return active;
 }
 
@@ -153,14 +157,16 @@ void RefreshProgress() {
     UpdateProgress& progress = Progress();
     const Phase phase = progress.phase.load();
     std::wstring status;
-    std::wstring version;
+    std::wstring clientVersion;
+    int32_t release = 0;
     {
         std::lock_guard guard(progress.lock);
         status = progress.statusText;
-        version = VersionLineText(progress.clientVersion, progress.release);
+        clientVersion = progress.clientVersion;
+        release = progress.release;
     }
     SetTextIfChanged(ui.statusLabel, status);
-    SetTextIfChanged(ui.versionLabel, version);
+    SetTextIfChanged(ui.versionLabel, VersionLineText(clientVersion, release));
 
     switch (phase) {
     case Phase::Restarting:

@@ -36,7 +36,15 @@ std::wstring DownloadDetailText(uint64_t bytesDone, uint64_t bytesTotal, double 
 // "<name>  (120 MB, %45)".
 std::wstring RowText(const std::wstring& name, uint64_t total, uint64_t received);
 
-// The active slots, largest total first; equal totals keep slot order.
-std::vector<size_t> BusiestSlots(const UpdateProgress& progress);
+// One active slot as it was read at one moment.
+struct SlotView {
+    size_t index = 0;
+    uint64_t total = 0;
+    uint64_t received = 0;
+};
+
+// One reading of the active slots, largest total first; equal totals keep slot order. Workers keep
+// writing the slots, so the order is that of this reading.
+std::vector<SlotView> BusiestSlots(const UpdateProgress& progress);
 
 } // namespace Orv

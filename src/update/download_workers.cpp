@@ -44,7 +44,7 @@ void DownloadWorker(size_t number, DownloadPhase& phase, std::stop_token outerSt
             std::lock_guard guard(phase.progress.lock);
             slot.name = first.path;
         }
-        slot.total = first.zsize;
+        slot.total.store(first.zsize);
         slot.received.store(0);
         slot.active.exchange(true);
 

@@ -23,7 +23,7 @@ enum class Phase : int32_t {
 // One download worker's current file.
 struct Slot {
     std::wstring name;                 // manifest path; under UpdateProgress::lock
-    uint64_t total = 0;                // object size, set before the slot becomes active
+    std::atomic<uint64_t> total{0};    // object size, set before the slot becomes active
     std::atomic<uint64_t> received{0}; // object bytes in the .part file
     std::atomic<bool> active{false};
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 namespace Orv {
@@ -158,6 +159,13 @@ protected:
         progress.slots[slot].total = total;
         progress.slots[slot].active = true;
     }
+    std::vector<size_t> Order() const {
+        std::vector<size_t> order;
+        for (const SlotView& view : BusiestSlots(progress)) {
+            order.push_back(view.index);
+        }
+        return order;
+    }
     UpdateProgress progress;
 };
 
@@ -172,7 +180,7 @@ TEST_F(Busiest, ActiveSlotsLargestFirstWithTiesInSlotOrder) {
     Start(5, 500);
     Start(7, 100);
     Start(9, 300);
-    EXPECT_EQ(BusiestSlots(progress), (std::vector<size_t>{5, 9, 2, 7}));
+    EXPECT_EQ(Order(), (std::vector<size_t>{5, 9, 2, 7}));
 }
 
 TEST_F(Busiest, MoreThanFourActiveAreAllReturned) {
@@ -180,7 +188,33 @@ TEST_F(Busiest, MoreThanFourActiveAreAllReturned) {
     for (size_t slot = 0; slot < std::size(totals); ++slot) {
         Start(slot + 4, totals[slot]);
     }
-    EXPECT_EQ(BusiestSlots(progress), (std::vector<size_t>{8, 5, 7, 11, 6, 10, 4, 9}));
+    EXPECT_EQ(Order(), (std::vector<size_t>{8, 5, 7, 11, 6, 10, 4, 9}));
+}
+
+TEST_F(Busiest, RowsAreOneReadingOfSlotsThatWorkersKeepRewriting) {
+    for (size_t slot = 0; slot < kDownloadWorkers; ++slot) {
+        Start(slot, slot);
+    }
+    std::jthread worker([&](std::stop_token stop) {
+        for (uint64_t round = 0; !stop.stop_requested(); ++round) {
+            for (size_t slot = 0; slot < kDownloadWorkers; ++slot) {
+                // A worker moving to its next file: inactive, a new total, active again.
+                progress.slots[slot].active = false;
+                progress.slots[slot].total = (round * 7 + slot * 5) % 13 * kGiB;
+                progress.slots[slot].active = true;
+            }
+        }
+    });
+    for (int reading = 0; reading < 20000; ++reading) {
+        const std::vector<SlotView> rows = BusiestSlots(progress);
+        ASSERT_LE(rows.size(), kDownloadWorkers);
+        for (size_t i = 1; i < rows.size(); ++i) {
+            ASSERT_GE(rows[i - 1].total, rows[i].total);
+            if (rows[i - 1].total == rows[i].total) {
+                ASSERT_LT(rows[i - 1].index, rows[i].index);
+            }
+        }
+    }
 }
 
 } // namespace
