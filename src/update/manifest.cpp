@@ -77,6 +77,12 @@ std::vector<std::string_view> SplitTabs(std::string_view line) {
     }
 }
 
+// The hash names the object on the server and its .part file on disk, so it is only ever hex digits.
+// Upper-case digits pass here; they never match a digest, so such a file fails verification.
+bool IsHexHash(std::string_view hash) {
+    return hash.size() == 64 && hash.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
+}
+
 bool IsRefusedPath(const std::wstring& path) {
     return path.empty() || path.front() == L'\\' || path.find(L':') != std::wstring::npos ||
            path.find(L"..") != std::wstring::npos;
@@ -84,7 +90,7 @@ bool IsRefusedPath(const std::wstring& path) {
 
 // A file row: "f", sha256, size, zsize, "z" or other, kind, path. Returns the failure detail.
 std::optional<std::wstring> ParseFileRow(const std::vector<std::string_view>& fields, Manifest& manifest) {
-    if (fields.size() != 7 || fields[1].size() != 64 || fields[5].size() != 1) {
+    if (fields.size() != 7 || !IsHexHash(fields[1]) || fields[5].size() != 1) {
         return L"f";
     }
     FileEntry entry;

@@ -105,6 +105,10 @@ TEST_F(ManifestParse, FileRowShapeIsStrict) {
     EXPECT_EQ(Failure("format\t1\nf\t" + kHash + "\t1\t1\t-\t-\ta\t\n"), f);  // trailing tab
     EXPECT_EQ(Failure("format\t1\nf\t" + std::string(63, 'a') + "\t1\t1\t-\t-\ta\n"), f);
     EXPECT_EQ(Failure("format\t1\nf\t" + std::string(65, 'a') + "\t1\t1\t-\t-\ta\n"), f);
+    // The hash names the .part file and the object: 64 hexadecimal digits, nothing else.
+    EXPECT_EQ(Failure("format\t1\nf\t" + std::string(63, 'a') + "g\t1\t1\t-\t-\ta\n"), f);
+    EXPECT_EQ(Failure("format\t1\nf\t" + std::string(60, 'a') + "..\\x\t1\t1\t-\t-\ta\n"), f);
+    EXPECT_EQ(Parsed("format\t1\nf\t" + std::string(64, 'A') + "\t1\t1\t-\t-\ta\n").files.size(), 1U);
     EXPECT_EQ(Failure("format\t1\n" + Row("1\t1\t-\tss\ta")), f);
     EXPECT_EQ(Failure("format\t1\n" + Row("1\t1\t-\t\ta")), f);
 }

@@ -278,6 +278,25 @@ TEST_F(UpdateRunTest, NewerManifestFormatIsNotApplied) {
     EXPECT_EQ(Status(), L"Cannot reach the update server.\nCould not read the file list (format 2)");
 }
 
+TEST_F(UpdateRunTest, HashFieldThatStepsOutOfTheGameFolderIsRefused) {
+    // The .part of a row is download\<hash>.part: three steps up from there is beside the game folder.
+    const std::wstring beside = std::filesystem::path(game.Path()).parent_path().wstring();
+    for (const std::string steps : {"..\\..\\..\\", "../../../"}) {
+        std::string hash = steps + "victim_" + WideToUtf8(mirrorName);
+        hash.resize(64, '_');
+        const std::wstring victim = beside + L"\\" + Utf8ToWide(hash.substr(steps.size())) + L".part";
+        WriteFileBytes(victim, "the player's own file");
+        WriteFileBytes(MirrorPath() + L"\\manifest.txt", "format\t1\nf\t" + hash + "\t4\t4\t-\t-\tx.bin\n");
+        UseMirror(Support::FaultBase());
+        Support::ClearFaultRequests();
+        Run();
+        EXPECT_EQ(Status(), L"Cannot reach the update server.\nCould not read the file list (f)");
+        EXPECT_EQ(ObjectRequests(), 0U);
+        EXPECT_EQ(ReadFileOrEmpty(victim), "the player's own file");
+        std::filesystem::remove(victim);
+    }
+}
+
 TEST_F(UpdateRunTest, AMissingObjectFailsTheRunButKeepsWhatWasPlaced) {
     Publish(6);
     const Manifest manifest = Support::ReadManifest(MirrorPath());
