@@ -54,6 +54,13 @@ void StampClientVersion(const std::wstring& path, const std::wstring& version) {
     if (version.empty()) {
         return;
     }
+    // The game reads the value up to the first blank, and the value found on the next run ends
+    // there too: a version holding one would be written again at every run.
+    if (version.find_first_of(L" \t\r\n") != std::wstring::npos) {
+        Log(fmt::format(L"VersionInfo.ver: client version \"{}\" holds a blank or a line break, not stamped",
+                        version));
+        return;
+    }
     auto text = ReadFileBytes(path);
     if (!text) {
         return;

@@ -16,7 +16,7 @@ using Support::TempFolder;
 
 TEST(CommandLine, PublishTakesOptionsInEitherFormAndRepeatedKeeps) {
     const auto parsed = ParseCommand({L"publish", L"C:\\game", L"D:\\mirror", L"--release=12",
-                                      L"--CLIENT-VERSION", L"3.0 beta", L"--keep", L"*.ini",
+                                      L"--CLIENT-VERSION", L"3.0-beta", L"--keep", L"*.ini",
                                       L"--keep=saves/**", L"--launcher", L"out\\Orvane.exe"});
     ASSERT_TRUE(parsed.ok()) << Support::Utf8(parsed.message);
     const auto& request = parsed.value->publish;
@@ -24,7 +24,7 @@ TEST(CommandLine, PublishTakesOptionsInEitherFormAndRepeatedKeeps) {
     EXPECT_EQ(request.gameFolder, L"C:\\game");
     EXPECT_EQ(request.mirrorRoot, L"D:\\mirror");
     EXPECT_EQ(request.release, 12);
-    EXPECT_EQ(request.clientVersion, L"3.0 beta");
+    EXPECT_EQ(request.clientVersion, L"3.0-beta");
     EXPECT_EQ(request.keep, (std::vector<std::wstring>{L"*.ini", L"saves/**"}));
     EXPECT_EQ(request.launcherFile, L"out\\Orvane.exe");
     EXPECT_TRUE(request.server.empty());
@@ -39,6 +39,11 @@ TEST(CommandLine, DoubleDashEndsTheOptions) {
 TEST(CommandLine, ValuesThatWouldBreakAManifestLineAreRefused) {
     EXPECT_FALSE(
         ParseCommand({L"publish", L"g", L"m", L"--release", L"1", L"--client-version", L"1\t2"}).ok());
+    // The game reads its version up to the first space.
+    const auto spaced =
+        ParseCommand({L"publish", L"g", L"m", L"--release", L"1", L"--client-version", L"4.2 beta"});
+    EXPECT_EQ(spaced.message,
+              L"--client-version cannot hold a space: the game reads its version only up to the first one");
     EXPECT_FALSE(ParseCommand({L"publish", L"g", L"m", L"--release", L"1", L"--client-version", L"1",
                                L"--server", L"a\nb"})
                      .ok());

@@ -37,6 +37,17 @@ TEST_F(VersionStamp, SameValueWritesNothingAndLogsNothing) {
     EXPECT_FALSE(Support::Exists(file + L".tmp"));
 }
 
+TEST_F(VersionStamp, VersionHoldingABlankLeavesTheFileAsItIs) {
+    const std::string before = "Region EU\r\nClientVersion 4.1\r\n";
+    WriteFileBytes(file, before);
+    for (int run = 0; run < 3; ++run) {
+        StampClientVersion(file, L"4.2 beta");
+    }
+    EXPECT_EQ(ReadFileOrEmpty(file), before);
+    EXPECT_NE(LogText().find("client version \"4.2 beta\" holds a blank or a line break, not stamped\r\n"),
+              std::string::npos);
+}
+
 TEST_F(VersionStamp, KeyWithoutASpaceOrTabIsNotAKeyLine) {
     EXPECT_EQ(Stamp("ClientVersion=1.0\n", L"2.0"), "ClientVersion=1.0\n");
     EXPECT_EQ(LogText(), "");

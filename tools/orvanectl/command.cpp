@@ -148,6 +148,10 @@ Outcome<Command> ParsePublish(const std::vector<std::wstring>& args) {
         }
         *text.target = **value.value;
     }
+    if (request.clientVersion.find(L' ') != std::wstring::npos) {
+        return Result::Failure(
+            L"--client-version cannot hold a space: the game reads its version only up to the first one");
+    }
     const auto number = ReadRelease(release);
     if (!number) {
         return Result::Failure(
@@ -258,7 +262,7 @@ publish   Publishes the game folder as release N into the mirror root: one objec
           publish; manifest.txt is then left as it was.
 
   --release N          release number, a whole number from 0 to 2147483647
-  --client-version V   the game client's version
+  --client-version V   the game client's version, without spaces
   --server S           the "server" value of the manifest (left out when not given)
   --launch P           the program the launcher's PLAY button starts, relative to
                        the game folder (left out when not given: the launcher's default)
