@@ -66,7 +66,11 @@ void LaunchGame() {
         launch = progress.launch;
         server = progress.server;
     }
-    if (KernelHandle updater(::OpenMutexW(SYNCHRONIZE, FALSE, GameClient::kUpdaterMutex)); updater) {
+    // The handle is closed at once: the box below may stay open for long, and the updater's mutex
+    // must not outlive the updater because of it.
+    const bool updaterOpen =
+        KernelHandle(::OpenMutexW(SYNCHRONIZE, FALSE, GameClient::kUpdaterMutex)).Valid();
+    if (updaterOpen) {
         ::MessageBoxW(Ui().mainWindow,
                       Pick(L"The game's login window (Updater) is already open. Close it first.",
                            L"Oyunun giriş penceresi (Updater) zaten açık. Önce onu kapatın."),
