@@ -49,6 +49,16 @@ HttpResult Failed(DWORD error) {
     return HttpResult{0, error, 0};
 }
 
+// Whether the response names a content encoding: its body may then be decoded on the way, and its
+// Content-Length counts the encoded bytes.
+bool HasContentEncoding(HINTERNET request) {
+    wchar_t text[64] = {};
+    DWORD size = sizeof text;
+    return ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_ENCODING, WINHTTP_HEADER_NAME_BY_INDEX, text,
+                                 &size, WINHTTP_NO_HEADER_INDEX) ||
+           ::GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
+
 uint64_t ContentLength(HINTERNET request) {
     wchar_t text[64] = {};
     DWORD size = sizeof text;
@@ -135,6 +145,10 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
     if (onStatus) {
         onStatus(status);
     }
+    // A connection that closes early can look like the end of the body; a body shorter than its
+    // Content-Length is a dropped connection, as the system reports it elsewhere.
+    const uint64_t expected = HasContentEncoding(request.Get()) ? 0 : result.contentLength;
+    uint64_t received = 0;
     std::vector<char> buffer(kBufferSize);
     for (;;) {
         if (stopToken.stop_requested()) {
@@ -145,8 +159,9 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
             return Failed(::GetLastError());
         }
         if (read == 0) {
-            return result;
+            return received < expected ? Failed(ERROR_WINHTTP_CONNECTION_ERROR) : result;
         }
+        received += read;
         if (!sink(std::span<const char>(buffer.data(), read))) {
             return Failed(kCancelled);
         }
