@@ -1,4 +1,5 @@
 #include "observer.h"
+#include "test_folder.h"
 
 namespace Orv::Support {
 namespace {
@@ -129,6 +130,10 @@ COLORREF ScreenPixel(HWND window, int x, int y) {
     const COLORREF colour = ::GetPixel(screen, point.x, point.y);
     ::ReleaseDC(nullptr, screen);
     return colour;
+}
+
+bool WaitForPixel(HWND window, int x, int y, COLORREF colour, std::chrono::milliseconds limit) {
+    return WaitUntil([&] { return ScreenPixel(window, x, y) == colour; }, limit);
 }
 
 uint64_t ScreenAreaHash(HWND window, RECT area) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -48,6 +49,10 @@ int ListEntryCount(HWND window, int id);
 
 // The colour on the screen at a point of the window's client area.
 COLORREF ScreenPixel(HWND window, int x, int y);
+
+// Waits until the screen shows the colour at the point; false when the time is up first. A window
+// that was just shown paints its parts one after another.
+bool WaitForPixel(HWND window, int x, int y, COLORREF colour, std::chrono::milliseconds limit);
 
 // A fingerprint of what the screen shows in a rectangle of the window's client area.
 uint64_t ScreenAreaHash(HWND window, RECT area);

@@ -191,9 +191,9 @@ TEST_F(Setup, ControlsShowTheWindowColours) {
         GTEST_SKIP() << "the colour positions are those of 96 dpi";
     }
     // Inside the edit box, right of its text; inside the check box, right of its caption.
-    EXPECT_TRUE(WaitUntil([&] { return Support::ScreenPixel(window, 600, 224) == Colour::Panel; }, 10s));
-    EXPECT_EQ(Support::ScreenPixel(window, 420, 264), Colour::Background);
-    EXPECT_EQ(Support::ScreenPixel(window, 10, 300), Colour::Background);
+    EXPECT_TRUE(Support::WaitForPixel(window, 600, 224, Colour::Panel, 10s));
+    EXPECT_TRUE(Support::WaitForPixel(window, 420, 264, Colour::Background, 10s));
+    EXPECT_TRUE(Support::WaitForPixel(window, 10, 300, Colour::Background, 10s));
     Support::CloseWindow(window);
     EXPECT_EQ(setup.WaitExit(kExitLimit), 0U);
 }

@@ -30,17 +30,17 @@ TEST_F(WindowLook, ColoursOfTheWindowAndOfPlayDuringAndAfterTheRun) {
     // PLAY's face, clear of its text and its rounded corners.
     const auto playFace = [&] { return Support::ScreenPixel(window, 545, 380); };
     EXPECT_TRUE(Support::WaitUntil([&] { return playFace() == Colour::Disabled; }, 10s));
-    EXPECT_EQ(Support::ScreenPixel(window, 10, 300), Colour::Background);
-    EXPECT_EQ(Support::ScreenPixel(window, 10, 45), Colour::Panel);
-    EXPECT_EQ(Support::ScreenPixel(window, 740, 85), Colour::Panel);
-    EXPECT_EQ(Support::ScreenPixel(window, 10, 90), Colour::Accent);
-    EXPECT_EQ(Support::ScreenPixel(window, 400, 91), Colour::Accent);
-    EXPECT_EQ(Support::ScreenPixel(window, 10, 92), Colour::Background);
+    EXPECT_TRUE(Support::WaitForPixel(window, 10, 300, Colour::Background, 10s));
+    EXPECT_TRUE(Support::WaitForPixel(window, 10, 45, Colour::Panel, 10s));
+    EXPECT_TRUE(Support::WaitForPixel(window, 740, 85, Colour::Panel, 10s));
+    EXPECT_TRUE(Support::WaitForPixel(window, 10, 90, Colour::Accent, 10s));
+    EXPECT_TRUE(Support::WaitForPixel(window, 400, 91, Colour::Accent, 10s));
+    EXPECT_TRUE(Support::WaitForPixel(window, 10, 92, Colour::Background, 10s));
 
     ASSERT_TRUE(WaitForDone(window));
     EXPECT_TRUE(Support::WaitUntil([&] { return playFace() == Colour::Accent; }, 10s));
     // Repair is a secondary button: its own face colour.
-    EXPECT_EQ(Support::ScreenPixel(window, 40, 388), Colour::Secondary);
+    EXPECT_TRUE(Support::WaitForPixel(window, 40, 388, Colour::Secondary, 10s));
 }
 
 TEST_F(WindowLook, NewerLauncherReplacesItselfAndTheSuccessorFinishesTheRun) {

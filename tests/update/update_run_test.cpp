@@ -63,11 +63,13 @@ protected:
     // Runs one update to its end, recording every phase the record passes through.
     std::vector<Phase> Run(bool repair = false, std::stop_token stop = {}) {
         OpenLog(game / L".orvane\\launcher.log");
-        std::vector<Phase> phases;
+        // As the window does: the record leaves the previous run's end before the run exists.
+        progress.phase.store(Phase::Starting);
+        std::vector<Phase> phases{Phase::Starting};
         std::atomic<bool> ended{false};
         std::jthread watcher([&] {
             ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
-            Phase last = Phase::Idle;
+            Phase last = Phase::Starting;
             while (!ended.load()) {
                 const Phase now = progress.phase.load();
                 if (now != last) {
@@ -364,7 +366,7 @@ TEST_F(UpdateRunTest, StopDuringTheCheckEndsQuietly) {
     EXPECT_EQ(progress.phase.load(), Phase::Checking);
     EXPECT_EQ(Status(), L"Checking files...");
     EXPECT_EQ(LogText().find("check:"), std::string::npos);
-    EXPECT_FALSE(Exists(game / L".orvane\filecache.txt"));
+    EXPECT_FALSE(Exists(game / L".orvane\\filecache.txt"));
 }
 
 TEST_F(UpdateRunTest, StopBeforeTheManifestArrivesIsReportedAsCancelled) {
