@@ -27,6 +27,15 @@ std::optional<std::string> ReadFileBytes(const std::wstring& path) {
     }
 }
 
+unsigned long FlushFileData(const std::wstring& path) {
+    FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        return ::GetLastError();
+    }
+    return ::FlushFileBuffers(file.Get()) ? ERROR_SUCCESS : ::GetLastError();
+}
+
 ReplaceStatus ReplaceFileContent(const std::wstring& path, std::string_view bytes) {
     const std::wstring temporary = path + L".tmp";
     {
@@ -37,7 +46,7 @@ ReplaceStatus ReplaceFileContent(const std::wstring& path, std::string_view byte
         }
         DWORD written = 0;
         if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
-            written != bytes.size()) {
+            written != bytes.size() || !::FlushFileBuffers(file.Get())) {
             file.Reset();
             ::DeleteFileW(temporary.c_str());
             return ReplaceStatus::NotWritten;

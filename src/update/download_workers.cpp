@@ -1,5 +1,6 @@
 #include "update/download_workers.h"
 
+#include "core/file_io.h"
 #include "core/paths.h"
 #include "core/text.h"
 #include "update/object_stage.h"
@@ -89,7 +90,7 @@ Outcome<Ok> CopyPlace(const std::wstring& sourcePath, const std::wstring& destPa
     DWORD error = ERROR_SUCCESS;
     if (!::CopyFileW(sourcePath.c_str(), staging.c_str(), FALSE)) {
         error = ::GetLastError();
-    } else {
+    } else if (error = FlushFileData(staging); error == ERROR_SUCCESS) {
         ::SetFileAttributesW(destPath.c_str(), FILE_ATTRIBUTE_NORMAL);
         if (!::MoveFileExW(staging.c_str(), destPath.c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

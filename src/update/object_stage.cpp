@@ -1,5 +1,6 @@
 #include "update/object_stage.h"
 
+#include "core/file_io.h"
 #include "core/handles.h"
 #include "core/text.h"
 #include "update/sha256.h"
@@ -117,7 +118,12 @@ Outcome<Ok> InflateToStaging(const FileEntry& entry, const std::wstring& partPat
     if (!output) {
         return Fatal(::GetLastError(), staging);
     }
-    const InflateResult inflated = InflateInto(input.Get(), output.Get(), entry.size, stopToken);
+    InflateResult inflated = InflateInto(input.Get(), output.Get(), entry.size, stopToken);
+    // The staged data reaches the disk before the move that puts it in place.
+    if (inflated.writeError == 0 && inflated.lastResult == Z_STREAM_END &&
+        !::FlushFileBuffers(output.Get())) {
+        inflated.writeError = ::GetLastError();
+    }
     input.Reset();
     output.Reset();
     if (inflated.writeError != 0) {
@@ -160,6 +166,9 @@ Outcome<Ok> StageObject(const FileEntry& entry, const std::wstring& partPath, co
         const auto digest = Sha256OfFile(partPath, stopToken);
         if (!digest || *digest != entry.sha256 || SizeOnDisk(partPath) != entry.size) {
             return Failure(CorruptMessage());
+        }
+        if (const DWORD error = FlushFileData(partPath); error != ERROR_SUCCESS) {
+            return Fatal(error, partPath);
         }
         source = partPath;
     }
