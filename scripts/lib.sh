@@ -10,8 +10,12 @@ if [ ! -x "$ORV_PYTHON" ]; then ORV_PYTHON=python3; fi
 
 # Wine runs 32-bit programs only where the kernel runs 32-bit user code. Elsewhere the same
 # sources are built for x86_64 and run in a 64-bit prefix; the shipped program stays 32-bit.
+# ORV_TEST_ARCH=win64 asks for the 64-bit way on a machine that could run either.
 orv_detect_arch() {
-  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  if [ "${ORV_TEST_ARCH:-}" = win64 ]; then
+    ORV_TEST_ARCH=win64
+    ORV_WINE=/usr/lib/wine/wine64
+  elif /usr/lib/wine/wine --version >/dev/null 2>&1; then
     ORV_TEST_ARCH=win32
     ORV_WINE=/usr/lib/wine/wine
   else
