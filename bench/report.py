@@ -42,19 +42,22 @@ rows = [
      median("repair-ours"), "sha256sum -c over the same files", median("repair-theirs")),
     ("Up-to-date check, %s small files, file cache warm" % small_files, "orvanectl update",
      median("check-ours"), "find -printf '%s %T@\\n'", median("check-theirs")),
+    ("Fresh install, %s small files (one run)" % small_files, "orvanectl update",
+     median("small-install"), "", None),
 ]
 out = []
 out.append("# Orvane update engine benchmark\n")
-out.append("Medians of %s runs. orvanectl runs under Wine (%s, 64-bit prefix); its times include Wine's "
+out.append("Medians of %s runs. orvanectl runs under Wine (%s, %s prefix); its times include Wine's "
            "start-up, shown on its own in the last time row. \"minus Wine\" subtracts that median.\n"
-           % (runs, os.environ.get("ORV_WINE", "wine")))
+           % (runs, os.environ.get("ORV_WINE", "wine"),
+              "32-bit" if os.environ.get("WINEARCH") == "win32" else "64-bit"))
 out.append("| measurement | ours | time | minus Wine | theirs | time | ours / theirs | minus Wine / theirs |")
 out.append("|---|---|---:|---:|---|---:|---:|---:|")
 for what, ours_cmd, ours, theirs_cmd, theirs in rows:
     net = None if ours is None or wine is None else max(0.0, ours - wine)
-    out.append("| %s | `%s` | %s | %s | `%s` | %s | %s | %s |" % (
-        what, ours_cmd, seconds(ours), seconds(net), theirs_cmd, seconds(theirs), ratio(ours, theirs),
-        ratio(net, theirs)))
+    out.append("| %s | `%s` | %s | %s | %s | %s | %s | %s |" % (
+        what, ours_cmd, seconds(ours), seconds(net), "`%s`" % theirs_cmd if theirs_cmd else "", seconds(theirs),
+        ratio(ours, theirs), ratio(net, theirs)))
 out.append("| Wine start-up | `orvanectl --help` | %s | | | | | |" % seconds(wine))
 out.append("")
 out.append("| peak memory (max resident set, wait4 ru_maxrss) | ours | theirs | ours / theirs |")
