@@ -1,5 +1,7 @@
 #pragma once
 #include <windows.h>
+
+#include <bcrypt.h>
 #include <utility>
 
 namespace Orv {
@@ -82,5 +84,20 @@ struct GdiObjectTraits {
     static void Close(Value v) { ::DeleteObject(v); }
 };
 using GdiObject = UniqueHandle<GdiObjectTraits>;
+
+// CNG algorithm providers and keys.
+struct BcryptAlgorithmTraits {
+    using Value = BCRYPT_ALG_HANDLE;
+    static Value Invalid() { return nullptr; }
+    static void Close(Value v) { ::BCryptCloseAlgorithmProvider(v, 0); }
+};
+using BcryptAlgorithm = UniqueHandle<BcryptAlgorithmTraits>;
+
+struct BcryptKeyTraits {
+    using Value = BCRYPT_KEY_HANDLE;
+    static Value Invalid() { return nullptr; }
+    static void Close(Value v) { ::BCryptDestroyKey(v); }
+};
+using BcryptKey = UniqueHandle<BcryptKeyTraits>;
 
 } // namespace Orv

@@ -136,6 +136,8 @@ std::optional<std::wstring> ParseKeyLine(std::string_view key, std::string_view 
         manifest.launcher = Utf8ToWide(value);
     } else if (key == "created") {
         manifest.created = Utf8ToWide(value);
+    } else if (key == "expires") {
+        manifest.expires = Utf8ToWide(value);
     }
     return std::nullopt;
 }

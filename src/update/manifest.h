@@ -28,6 +28,7 @@ struct Manifest {
     std::wstring launch;
     std::wstring launcher;
     std::wstring created;
+    std::wstring expires; // UTC "YYYY-MM-DDTHH:MM:SSZ" after which a signed release is refused
     std::vector<FileEntry> files;
     std::string text; // the whole input, unchanged
 };

@@ -44,8 +44,8 @@ std::vector<std::wstring> ReadMirrors(const std::wstring& gameFolder) {
     return mirrors;
 }
 
-Outcome<Manifest> FetchManifest(const std::vector<std::wstring>& mirrors, std::stop_token stopToken,
-                                int& mirrorIndex) {
+Outcome<Manifest> FetchManifest(const std::vector<std::wstring>& mirrors, const ReleaseTrust& trust,
+                                std::stop_token stopToken, int& mirrorIndex) {
     std::wstring lastMessage = Pick(L"No download server.", L"İndirme sunucusu yok.");
     for (size_t i = 0; i < mirrors.size(); ++i) {
         const std::wstring& base = mirrors[i];
@@ -61,10 +61,20 @@ Outcome<Manifest> FetchManifest(const std::vector<std::wstring>& mirrors, std::s
             Log(fmt::format(L"manifest {}: {}", base, lastMessage));
             continue;
         }
+        if (auto refused = SignatureRefusal(body, trust)) {
+            lastMessage = std::move(*refused);
+            Log(fmt::format(L"manifest {}: {}", base, lastMessage));
+            continue;
+        }
         auto parsed = ParseManifest(std::move(body));
         if (!parsed) {
             lastMessage = parsed.message;
             Log(fmt::format(L"manifest {}: {}", base, lastMessage));
+            continue;
+        }
+        if (auto refused = ReleaseRefusal(*parsed.value, trust)) {
+            lastMessage = std::move(*refused);
+            Log(fmt::format(L"manifest {}: release {}: {}", base, parsed.value->release, lastMessage));
             continue;
         }
         mirrorIndex = static_cast<int>(i);

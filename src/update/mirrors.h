@@ -1,6 +1,7 @@
 #pragma once
 #include "core/outcome.h"
 #include "update/manifest.h"
+#include "update/release_trust.h"
 
 #include <stop_token>
 #include <string>
@@ -11,8 +12,9 @@ namespace Orv {
 // Base URLs ending in "/", from .orvane\mirrors.txt or else the built-in primary and fallback.
 std::vector<std::wstring> ReadMirrors(const std::wstring& gameFolder);
 
-// The manifest from the first mirror that serves a valid one; mirrorIndex is set on success only.
-Outcome<Manifest> FetchManifest(const std::vector<std::wstring>& mirrors, std::stop_token stopToken,
-                                int& mirrorIndex);
+// The manifest from the first mirror that serves a valid one that the trust accepts (a refused one
+// counts as that mirror failing); mirrorIndex is set on success only.
+Outcome<Manifest> FetchManifest(const std::vector<std::wstring>& mirrors, const ReleaseTrust& trust,
+                                std::stop_token stopToken, int& mirrorIndex);
 
 } // namespace Orv

@@ -68,12 +68,28 @@ bool Sha256::Update(const void* data, size_t length) {
     return true;
 }
 
-std::optional<std::string> Sha256::Finish() {
+std::optional<std::string> Sha256::FinishBytes() {
     unsigned char digest[32] = {};
     if (hash_ == nullptr || failed_ || !BCRYPT_SUCCESS(::BCryptFinishHash(hash_, digest, sizeof digest, 0))) {
         return std::nullopt;
     }
-    return HexDigest(digest, sizeof digest);
+    return std::string(reinterpret_cast<const char*>(digest), sizeof digest);
+}
+
+std::optional<std::string> Sha256::Finish() {
+    const auto digest = FinishBytes();
+    if (!digest) {
+        return std::nullopt;
+    }
+    return HexDigest(reinterpret_cast<const unsigned char*>(digest->data()), digest->size());
+}
+
+std::optional<std::string> Sha256Digest(std::string_view bytes) {
+    Sha256 hash;
+    if (!hash.Update(bytes.data(), bytes.size())) {
+        return std::nullopt;
+    }
+    return hash.FinishBytes();
 }
 
 std::string HexDigest(const unsigned char* bytes, size_t length) {

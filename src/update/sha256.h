@@ -5,6 +5,7 @@
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Orv {
@@ -22,6 +23,8 @@ public:
     bool Update(const void* data, size_t length);
     // The digest as 64 lower-case hex digits; nothing when the hash failed.
     std::optional<std::string> Finish();
+    // The digest as its 32 bytes; nothing when the hash failed.
+    std::optional<std::string> FinishBytes();
 
 private:
     void* hash_ = nullptr;
@@ -31,6 +34,9 @@ private:
 
 // Bytes to lower-case hex, two digits per byte, high nibble first.
 std::string HexDigest(const unsigned char* bytes, size_t length);
+
+// The 32 bytes of the SHA-256 of the bytes; nothing when the hash failed.
+std::optional<std::string> Sha256Digest(std::string_view bytes);
 
 // SHA-256 of a file, read in 1 MiB chunks with read, write and delete sharing; nothing when the
 // file cannot be opened or read, or a stop is requested. onProgress gets each chunk's length.

@@ -1,4 +1,6 @@
 #pragma once
+#include "core/build_settings.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -58,6 +60,8 @@ struct UpdateParams {
     bool repair = false;
     bool selfUpdate = true;
     std::wstring passArgs; // "--auto" or empty, handed to a restarted launcher
+    // The publisher's public key that every manifest must be signed with; empty: none needed.
+    std::string releaseKey = BuildSettings::kReleaseKey;
 };
 
 // The one process-wide record.

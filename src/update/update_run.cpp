@@ -66,7 +66,8 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
 
     const std::vector<std::wstring> mirrors = ReadMirrors(params.gameFolder);
     int mirrorIndex = 0;
-    Outcome<Manifest> fetched = FetchManifest(mirrors, stopToken, mirrorIndex);
+    Outcome<Manifest> fetched =
+        FetchManifest(mirrors, TrustForRun(params.releaseKey, dataFolder), stopToken, mirrorIndex);
     if (!fetched) {
         Fail(progress,
              fmt::format(L"{}\n{}",

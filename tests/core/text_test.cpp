@@ -1,3 +1,4 @@
+#include "core/base64.h"
 #include "core/text.h"
 
 #include <gtest/gtest.h>
@@ -66,6 +67,21 @@ TEST(Utf8, EmptyAndInvalidInput) {
                                           "b")),
               L"a\uFFFDb");
     EXPECT_EQ(WideToUtf8(std::wstring(L"x\xD800y")), "x\xEF\xBF\xBDy");
+}
+
+TEST(Base64, RoundTripsAndTakesOnlyTheFormItWrites) {
+    EXPECT_EQ(Base64Encode(""), "");
+    EXPECT_EQ(Base64Encode("f"), "Zg==");
+    EXPECT_EQ(Base64Encode("fo"), "Zm8=");
+    EXPECT_EQ(Base64Encode("foo"), "Zm9v");
+    EXPECT_EQ(Base64Encode("\xFB\xFF"), "+/8=");
+    for (const std::string bytes : {"", "f", "fo", "foo", "foob", "\0\xFF\x10\x80"}) {
+        EXPECT_EQ(Base64Decode(Base64Encode(bytes)), bytes);
+    }
+    for (const char* bad :
+         {"Zg", "Zg=", "Zh==", "Zm9=", "Z===", "====", "Zg==Zg==", "Zm9v\n", "Zm 9", "Zm-_"}) {
+        EXPECT_FALSE(Base64Decode(bad)) << bad;
+    }
 }
 
 TEST(UiLanguage, PickFollowsTheFlagAtTheMomentOfUse) {

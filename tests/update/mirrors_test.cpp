@@ -82,7 +82,7 @@ TEST_F(ManifestFetch, NotFoundOnTheFirstMirrorThenTheSecondDelivers) {
     const std::wstring missing = Support::HttpBase() + L"fetch/missing/";
     const std::wstring good = Support::HttpBase() + L"fetch/good/";
     int index = -1;
-    const auto result = FetchManifest({missing, good}, {}, index);
+    const auto result = FetchManifest({missing, good}, {}, {}, index);
     ASSERT_TRUE(result.ok()) << Narrow(result.message);
     EXPECT_EQ(index, 1);
     EXPECT_EQ(result.value->release, 42);
@@ -97,7 +97,7 @@ TEST_F(ManifestFetch, NotFoundOnTheFirstMirrorThenTheSecondDelivers) {
 TEST_F(ManifestFetch, ANewerFormatIsSkippedLikeAnUnreachableMirror) {
     int index = -1;
     const auto result = FetchManifest(
-        {Support::HttpsBase() + L"fetch/format2/", Support::HttpsBase() + L"fetch/good/"}, {}, index);
+        {Support::HttpsBase() + L"fetch/format2/", Support::HttpsBase() + L"fetch/good/"}, {}, {}, index);
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(index, 1);
     EXPECT_NE(LogTexts().at(0).find(": Could not read the file list (format 2)"), std::string::npos);
@@ -106,7 +106,7 @@ TEST_F(ManifestFetch, ANewerFormatIsSkippedLikeAnUnreachableMirror) {
 TEST_F(ManifestFetch, EveryRequestAsksForAFreshCopyWithATick) {
     Support::ClearFaultRequests();
     int index = -1;
-    ASSERT_TRUE(FetchManifest({Support::FaultBase() + L"fetch/good/"}, {}, index).ok());
+    ASSERT_TRUE(FetchManifest({Support::FaultBase() + L"fetch/good/"}, {}, {}, index).ok());
     const auto requests = Support::FaultRequests();
     ASSERT_EQ(requests.size(), 1U);
     EXPECT_EQ(requests[0].path, "/fetch/good/manifest.txt");
@@ -118,7 +118,7 @@ TEST_F(ManifestFetch, EveryRequestAsksForAFreshCopyWithATick) {
 TEST_F(ManifestFetch, OnlyStatus200Counts) {
     Support::SetFaultRules(R"({"/fetch/partial/manifest.txt": {"status": 206}})");
     int index = -1;
-    const auto result = FetchManifest({Support::FaultBase() + L"fetch/partial/"}, {}, index);
+    const auto result = FetchManifest({Support::FaultBase() + L"fetch/partial/"}, {}, {}, index);
     EXPECT_FALSE(result.ok());
     EXPECT_EQ(result.message, L"HTTP 206");
     EXPECT_EQ(index, -1);
@@ -129,7 +129,7 @@ TEST_F(ManifestFetch, ABodyOf64MiBIsCancelledAndTheNextMirrorAsked) {
                             kValid + std::string(67108864, '#'));
     int index = -1;
     const auto result = FetchManifest(
-        {Support::HttpBase() + L"fetch/huge/", Support::HttpBase() + L"fetch/good/"}, {}, index);
+        {Support::HttpBase() + L"fetch/huge/", Support::HttpBase() + L"fetch/good/"}, {}, {}, index);
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(index, 1);
     EXPECT_EQ(LogTexts().at(0), "manifest " + Narrow(Support::HttpBase()) + "fetch/huge/: Cancelled.");
@@ -138,7 +138,7 @@ TEST_F(ManifestFetch, ABodyOf64MiBIsCancelledAndTheNextMirrorAsked) {
 TEST_F(ManifestFetch, WhenEveryMirrorFailsTheLastMessageIsReturned) {
     int index = 7;
     const auto result =
-        FetchManifest({Support::HttpBase() + L"fetch/format2/", L"http://127.0.0.1:9/"}, {}, index);
+        FetchManifest({Support::HttpBase() + L"fetch/format2/", L"http://127.0.0.1:9/"}, {}, {}, index);
     EXPECT_FALSE(result.ok());
     EXPECT_EQ(result.message,
               L"Could not connect to the download server. Check your connection or firewall.");
@@ -148,7 +148,7 @@ TEST_F(ManifestFetch, WhenEveryMirrorFailsTheLastMessageIsReturned) {
 
 TEST_F(ManifestFetch, NoMirrorAtAll) {
     int index = 0;
-    const auto result = FetchManifest({}, {}, index);
+    const auto result = FetchManifest({}, {}, {}, index);
     EXPECT_EQ(result.message, L"No download server.");
 }
 
@@ -157,7 +157,7 @@ TEST_F(ManifestFetch, AStopRequestStillAsksEveryMirrorAndReturnsTheCancellation)
     stop.request_stop();
     int index = -1;
     const auto result =
-        FetchManifest({Support::HttpBase() + L"fetch/good/", Support::HttpBase() + L"fetch/good/"},
+        FetchManifest({Support::HttpBase() + L"fetch/good/", Support::HttpBase() + L"fetch/good/"}, {},
                       stop.get_token(), index);
     EXPECT_FALSE(result.ok());
     EXPECT_EQ(result.message, L"Cancelled.");

@@ -44,7 +44,7 @@ int wmain(int argc, wchar_t** argv) {
     OpenLog(JoinPath(JoinPath(folder, kDataFolderName), kLogFileName));
     const std::vector<std::wstring> mirrors{argv[2]};
     int index = 0;
-    const auto manifest = FetchManifest(mirrors, {}, index);
+    const auto manifest = FetchManifest(mirrors, {}, {}, index);
     if (!manifest) {
         Record(L".first", "no manifest: " + WideToUtf8(manifest.message));
         return 1;
