@@ -81,6 +81,13 @@ TEST(Program, BadUsageExitsWith2AndTouchesNothing) {
         {L"verify"},
         {L"verify", mirror, L"extra"},
         {L"verify", mirror, L"--release", L"1"},
+        {L"verify", mirror, L"--key", L"c2hvcnQ="},
+        {L"publish", game, mirror, L"--release", L"1", L"--client-version", L"1", L"--valid-days", L"9"},
+        {L"publish", game, mirror, L"--release", L"1", L"--client-version", L"1", L"--sign", L"k",
+         L"--valid-days", L"0"},
+        {L"keygen"},
+        {L"keygen", root / L"a.key", root / L"b.key"},
+        {L"sign", mirror},
     };
     for (const auto& args : cases) {
         std::string shown;

@@ -1,6 +1,9 @@
 #include "orvanectl/command.h"
 
+#include "core/base64.h"
 #include "core/command_line.h"
+#include "core/text.h"
+#include "update/ecdsa_p256.h"
 
 #include <fmt/xchar.h>
 
@@ -9,6 +12,9 @@
 
 namespace Orv::Publisher {
 namespace {
+
+// About a hundred years: a signed release that should never expire is published without the option.
+constexpr int32_t kMostValidDays = 36500;
 
 bool IsHelp(const std::wstring& arg) {
     return SameOption(arg, L"--help") || SameOption(arg, L"-h") || arg == L"/?";
@@ -107,8 +113,8 @@ private:
 Outcome<Command> ParsePublish(const std::vector<std::wstring>& args) {
     using Result = Outcome<Command>;
     OptionReader reader(args);
-    if (auto read = reader.Read(
-            {L"--release", L"--client-version", L"--server", L"--launch", L"--launcher", L"--keep"});
+    if (auto read = reader.Read({L"--release", L"--client-version", L"--server", L"--launch", L"--launcher",
+                                 L"--keep", L"--sign", L"--valid-days"});
         !read) {
         return Result::Failure(read.message);
     }
@@ -129,10 +135,12 @@ Outcome<Command> ParsePublish(const std::vector<std::wstring>& args) {
         bool required;
     };
     std::wstring release;
+    std::wstring validDays;
     for (const Text& text :
          {Text{L"--release", &release, true}, Text{L"--client-version", &request.clientVersion, true},
           Text{L"--server", &request.server, false}, Text{L"--launch", &request.launch, false},
-          Text{L"--launcher", &request.launcherFile, false}}) {
+          Text{L"--launcher", &request.launcherFile, false}, Text{L"--sign", &request.signingKeyFile, false},
+          Text{L"--valid-days", &validDays, false}}) {
         auto value = reader.Single(text.option);
         if (!value) {
             return Result::Failure(value.message);
@@ -158,6 +166,18 @@ Outcome<Command> ParsePublish(const std::vector<std::wstring>& args) {
             fmt::format(L"--release needs a whole number from 0 to 2147483647, not \"{}\"", release));
     }
     request.release = *number;
+    if (!validDays.empty()) {
+        const auto days = ReadRelease(validDays);
+        if (!days || *days < 1 || *days > kMostValidDays) {
+            return Result::Failure(
+                fmt::format(L"--valid-days needs a whole number of days from 1 to {}, not \"{}\"",
+                            kMostValidDays, validDays));
+        }
+        if (request.signingKeyFile.empty()) {
+            return Result::Failure(L"--valid-days needs --sign: only a signed release can expire");
+        }
+        request.validDays = *days;
+    }
     for (const auto& [name, value] : reader.values) {
         if (name == L"--keep") {
             if (value.empty()) {
@@ -171,8 +191,21 @@ Outcome<Command> ParsePublish(const std::vector<std::wstring>& args) {
 
 Outcome<Command> ParseVerify(const std::vector<std::wstring>& args) {
     OptionReader reader(args);
-    if (auto read = reader.Read({}); !read) {
+    if (auto read = reader.Read({L"--key"}); !read) {
         return Outcome<Command>::Failure(read.message);
+    }
+    auto key = reader.Single(L"--key");
+    if (!key) {
+        return Outcome<Command>::Failure(key.message);
+    }
+    std::string publicKey;
+    if (*key.value) {
+        publicKey = WideToUtf8(**key.value);
+        const auto bytes = Base64Decode(publicKey);
+        if (!bytes || bytes->size() != kP256PublicKeySize) {
+            return Outcome<Command>::Failure(
+                L"--key needs the public key line that \"orvanectl keygen\" printed");
+        }
     }
     if (reader.words.size() != 1) {
         return Outcome<Command>::Failure(reader.words.empty()
@@ -182,6 +215,31 @@ Outcome<Command> ParseVerify(const std::vector<std::wstring>& args) {
     Command command;
     command.kind = CommandKind::Verify;
     command.mirrorRoot = reader.words[0];
+    command.publicKey = std::move(publicKey);
+    return Outcome<Command>::Success(std::move(command));
+}
+
+// A command of words only: "keygen <key-file>" or "sign <mirror-root> <key-file>".
+Outcome<Command> ParseWords(const std::vector<std::wstring>& args, CommandKind kind) {
+    OptionReader reader(args);
+    if (auto read = reader.Read({}); !read) {
+        return Outcome<Command>::Failure(read.message);
+    }
+    const size_t wanted = kind == CommandKind::Keygen ? 1 : 2;
+    if (reader.words.size() != wanted) {
+        return Outcome<Command>::Failure(
+            reader.words.size() < wanted
+                ? std::wstring(kind == CommandKind::Keygen
+                                   ? L"keygen needs the private key file"
+                                   : L"sign needs the mirror root and the private key file")
+                : fmt::format(L"unexpected argument \"{}\"", reader.words[wanted]));
+    }
+    Command command;
+    command.kind = kind;
+    command.keyFile = reader.words.back();
+    if (kind == CommandKind::Sign) {
+        command.mirrorRoot = reader.words[0];
+    }
     return Outcome<Command>::Success(std::move(command));
 }
 
@@ -236,6 +294,12 @@ Outcome<Command> ParseCommand(const std::vector<std::wstring>& args) {
     if (SameOption(args[0], L"update")) {
         return ParseUpdate(args);
     }
+    if (SameOption(args[0], L"keygen")) {
+        return ParseWords(args, CommandKind::Keygen);
+    }
+    if (SameOption(args[0], L"sign")) {
+        return ParseWords(args, CommandKind::Sign);
+    }
     return Outcome<Command>::Failure(fmt::format(L"unknown command \"{}\"", args[0]));
 }
 
@@ -245,8 +309,11 @@ const wchar_t* UsageText() {
 usage:
   orvanectl publish <game-folder> <mirror-root> --release N --client-version V
                     [--server S] [--launch P] [--launcher FILE] [--keep GLOB]...
-  orvanectl verify <mirror-root>
+                    [--sign KEY-FILE [--valid-days N]]
+  orvanectl verify <mirror-root> [--key PUBLIC-KEY]
   orvanectl update <game-folder> [--repair]
+  orvanectl keygen <private-key-file>
+  orvanectl sign <mirror-root> <private-key-file>
   orvanectl --help
 
 publish   Publishes the game folder as release N into the mirror root: one object per
@@ -282,6 +349,14 @@ publish   Publishes the game folder as release N into the mirror root: one objec
                        "\" counts as "/". Examples: "lang/lang.ini" (that file),
                        "*.ini" (.ini files at the top), "**/*.ini" (.ini files anywhere),
                        "saves/**" (everything below saves). The launcher is always "s".
+  --sign KEY-FILE      sign the release with the private key file that "keygen" made: the
+                       last line of manifest.txt becomes "#signature", a tab and the base64
+                       of the ECDSA P-256 signature of every byte before it. A launcher built
+                       with the public key takes only manifests signed with its private key.
+                       The key is read first: a bad key file writes nothing to the mirror.
+  --valid-days N       with --sign: the release expires N days (1 to 36500) after publishing
+                       ("expires" line); a launcher with the key then refuses it, so publish
+                       again before then. Without it a signed release never expires.
   Options take their value as the next argument or after "=" (--release=12).
 
 verify    Reads <mirror-root>\manifest.txt with the launcher's own parser and checks every
@@ -291,6 +366,10 @@ verify    Reads <mirror-root>\manifest.txt with the launcher's own parser and ch
 
           Publishing reuses objects without reading them: to repair a bad object, delete
           it and publish again.
+  --key PUBLIC-KEY     also check the manifest's signature against the public key line that
+                       "keygen" printed (and that the launcher is built with), and that the
+                       release has not expired. Without it, verify only says whether the
+                       manifest carries a signature.
 
 update    Brings <game-folder> to the current release from the mirrors the launcher would use
           (its .orvane\mirrors.txt, else the built-in ones), exactly as the launcher does,
@@ -298,6 +377,15 @@ update    Brings <game-folder> to the current release from the mirrors the launc
           progress line about once a second and the final status. Ctrl+C stops the run;
           the next run resumes the downloads.
   --repair             verify every file instead of trusting the file cache
+          A build with a release key takes only manifests signed with it, as the launcher.
+
+keygen    Makes a new release signing key (ECDSA P-256) and writes its private key to the
+          file, which must not exist yet: a key file is never overwritten. Prints the public
+          key, one line of base64: build the launcher with it (CMake: -DORV_RELEASE_KEY=...).
+          Keep the private key off the mirrors.
+
+sign      Signs <mirror-root>\manifest.txt in place with the private key file (replacing a
+          signature it carries), in one rename, for releases published by other tools.
 
 exit codes: 0 success, 1 failure (or a bad object, or an update that did not finish),
             2 bad usage)";

@@ -4,8 +4,12 @@
 #include "orvanectl/command.h"
 #include "orvanectl/console.h"
 #include "orvanectl/publish.h"
+#include "orvanectl/sign_release.h"
+#include "orvanectl/signing_key.h"
 #include "orvanectl/update_command.h"
 #include "orvanectl/verify.h"
+
+#include "core/text.h"
 
 #include <fmt/xchar.h>
 
@@ -32,11 +36,19 @@ int RunPublish(const PublishRequest& request) {
     return kExitDone;
 }
 
-int RunVerify(const std::wstring& mirrorRoot) {
-    const auto report = VerifyMirror(mirrorRoot, [](const std::wstring& line) { PrintLine(line); });
+int RunVerify(const std::wstring& mirrorRoot, const std::string& publicKey) {
+    const auto report =
+        VerifyMirror(mirrorRoot, publicKey, [](const std::wstring& line) { PrintLine(line); });
     if (!report) {
         PrintErrorLine(fmt::format(L"verify failed: {}", report.message));
         return kExitFailed;
+    }
+    const bool signatureBad =
+        report.value->signature == SignatureCheck::Fails || !report.value->refusal.empty();
+    if (signatureBad) {
+        PrintErrorLine(SignatureText(*report.value));
+    } else {
+        PrintLine(SignatureText(*report.value));
     }
     if (!report.value->problems.empty()) {
         for (const std::wstring& problem : report.value->problems) {
@@ -46,7 +58,33 @@ int RunVerify(const std::wstring& mirrorRoot) {
                                    report.value->objects));
         return kExitFailed;
     }
+    if (signatureBad) {
+        PrintErrorLine(L"verify failed: a launcher with this key would refuse the manifest");
+        return kExitFailed;
+    }
     PrintLine(VerifySummaryText(*report.value));
+    return kExitDone;
+}
+
+int RunKeygen(const std::wstring& keyFile) {
+    const auto key = MakeSigningKey(keyFile);
+    if (!key) {
+        PrintErrorLine(fmt::format(L"keygen failed: {}", key.message));
+        return kExitFailed;
+    }
+    // Standard output holds the public key alone, so that a script can take it as it is.
+    PrintLine(Orv::Utf8ToWide(key.value->publicKey));
+    return kExitDone;
+}
+
+int RunSign(const std::wstring& mirrorRoot, const std::wstring& keyFile) {
+    const auto summary = SignMirror(mirrorRoot, keyFile);
+    if (!summary) {
+        PrintErrorLine(fmt::format(L"sign failed: {}", summary.message));
+        return kExitFailed;
+    }
+    PrintLine(fmt::format(L"signed release {} in \"{}\"{}", summary.value->release, summary.value->mirrorRoot,
+                          summary.value->replacedSignature ? L" (its earlier signature replaced)" : L""));
     return kExitDone;
 }
 
@@ -73,7 +111,11 @@ int wmain(int argc, wchar_t** argv) {
     case CommandKind::Publish:
         return RunPublish(command.value->publish);
     case CommandKind::Verify:
-        return RunVerify(command.value->mirrorRoot);
+        return RunVerify(command.value->mirrorRoot, command.value->publicKey);
+    case CommandKind::Keygen:
+        return RunKeygen(command.value->keyFile);
+    case CommandKind::Sign:
+        return RunSign(command.value->mirrorRoot, command.value->keyFile);
     case CommandKind::Update:
         return RunUpdateCommand(command.value->gameFolder, command.value->repair);
     }

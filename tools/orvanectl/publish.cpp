@@ -6,6 +6,7 @@
 #include "orvanectl/glob.h"
 #include "orvanectl/object_store.h"
 #include "orvanectl/release_manifest.h"
+#include "orvanectl/signing_key.h"
 #include "orvanectl/tree_walk.h"
 #include "orvanectl/work_queue.h"
 #include "partners/download_server.h"
@@ -188,6 +189,15 @@ Outcome<Ok> HashFiles(std::vector<ReleaseFile>& files, const LineSink& say) {
 
 Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& say) {
     using Result = Outcome<PublishSummary>;
+    // The key is read before anything is written: a bad key leaves the mirror as it was.
+    std::optional<SigningKey> signingKey;
+    if (!request.signingKeyFile.empty()) {
+        auto key = ReadSigningKey(request.signingKeyFile);
+        if (!key) {
+            return Result::Failure(key.message);
+        }
+        signingKey = std::move(*key.value);
+    }
     auto collected = CollectFiles(request, say);
     if (!collected) {
         return Result::Failure(collected.message);
@@ -248,8 +258,12 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
         summary.written = missing.size();
     }
 
-    ReleaseHeader header{request.release, request.clientVersion, request.server, request.launch,
-                         UtcTimestamp()};
+    const uint64_t now = UtcNow();
+    ReleaseHeader header{request.release, request.clientVersion, request.server,
+                         request.launch,  UtcTimestamp(now),     L""};
+    if (signingKey && request.validDays > 0) {
+        header.expires = UtcTimestamp(now + static_cast<uint64_t>(request.validDays) * kTimePerDay);
+    }
     std::vector<ReleaseRow> rows;
     for (const ReleaseFile& file : files) {
         const StoredObject& object = objects[file.digest.sha256];
@@ -257,6 +271,13 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
                         object.compressed, file.kind});
     }
     std::string text = ManifestText(header, std::move(rows));
+    if (signingKey) {
+        auto signedText = SignManifestText(text, *signingKey);
+        if (!signedText) {
+            return Result::Failure(signedText.message);
+        }
+        text = std::move(*signedText.value);
+    }
     if (auto parsed = ParseManifest(text); !parsed) {
         return Result::Failure(
             fmt::format(L"The launcher would not read the new manifest: {}", parsed.message));

@@ -21,6 +21,8 @@ struct PublishRequest {
     std::wstring launch;            // optional
     std::wstring launcherFile;      // published as "Orvane.exe"; when empty, the game folder's own one is
     std::vector<std::wstring> keep; // --keep patterns (see glob.h)
+    std::wstring signingKeyFile;    // --sign: the private key file; empty: the release is not signed
+    int32_t validDays = 0; // --valid-days: the signed release expires so many days after now; 0: never
 };
 
 struct PublishSummary {

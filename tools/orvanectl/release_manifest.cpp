@@ -25,6 +25,9 @@ std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> ro
     }
     text +=
         fmt::format("launcher\t{}\ncreated\t{}\n", WideToUtf8(kLauncherVersion), WideToUtf8(header.created));
+    if (!header.expires.empty()) {
+        text += fmt::format("expires\t{}\n", WideToUtf8(header.expires));
+    }
     for (const ReleaseRow& row : rows) {
         text += fmt::format("f\t{}\t{}\t{}\t{}\t{}\t{}\n", row.sha256, row.size, row.zsize,
                             row.compressed ? "z" : "-", row.kind, row.path);
@@ -32,9 +35,16 @@ std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> ro
     return text;
 }
 
-std::wstring UtcTimestamp() {
+uint64_t UtcNow() {
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+std::wstring UtcTimestamp(uint64_t time) {
+    const FILETIME file{static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
     SYSTEMTIME now{};
-    ::GetSystemTime(&now);
+    ::FileTimeToSystemTime(&file, &now);
     return fmt::format(L"{:04}-{:02}-{:02}T{:02}:{:02}:{:02}Z", now.wYear, now.wMonth, now.wDay, now.wHour,
                        now.wMinute, now.wSecond);
 }

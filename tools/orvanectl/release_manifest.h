@@ -12,6 +12,7 @@ struct ReleaseHeader {
     std::wstring server;  // left out when empty
     std::wstring launch;  // left out when empty
     std::wstring created; // UTC, ISO 8601
+    std::wstring expires; // UTC, ISO 8601; left out when empty
 };
 
 // One file row of manifest.txt.
@@ -25,11 +26,15 @@ struct ReleaseRow {
 };
 
 // manifest.txt (format 1): "format", "release", "clientversion", "server" and "launch" when given,
-// "launcher" (this code base's launcher version), "created", then one "f" row per file in the
-// order of the path bytes. UTF-8 with LF line ends.
+// "launcher" (this code base's launcher version), "created", "expires" when given, then one "f" row
+// per file in the order of the path bytes. UTF-8 with LF line ends.
 std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> rows);
 
-// The current time in UTC as "YYYY-MM-DDThh:mm:ssZ".
-std::wstring UtcTimestamp();
+// The system time in UTC as 100-nanosecond units since 1601 (a FILETIME).
+uint64_t UtcNow();
+inline constexpr uint64_t kTimePerDay = 864000000000ULL;
+
+// The time as "YYYY-MM-DDThh:mm:ssZ".
+std::wstring UtcTimestamp(uint64_t time);
 
 } // namespace Orv::Publisher

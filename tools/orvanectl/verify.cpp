@@ -7,6 +7,8 @@
 #include "orvanectl/work_queue.h"
 #include "partners/download_server.h"
 #include "update/manifest.h"
+#include "update/release_signature.h"
+#include "update/release_trust.h"
 
 #include <fmt/xchar.h>
 
@@ -28,7 +30,8 @@ struct Listed {
 
 } // namespace
 
-Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const LineSink& say) {
+Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::string& publicKey,
+                                   const LineSink& say) {
     using Result = Outcome<VerifyReport>;
     auto root = AbsolutePath(mirrorRoot);
     if (!root) {
@@ -39,12 +42,22 @@ Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const LineSin
     if (!text) {
         return Result::Failure(text.message);
     }
+    VerifyReport report;
+    const ReleaseTrust trust{publicKey, std::nullopt};
+    if (!publicKey.empty()) {
+        report.signature =
+            SignatureRefusal(*text.value, trust) ? SignatureCheck::Fails : SignatureCheck::Holds;
+    } else if (FindSignatureLine(*text.value)) {
+        report.signature = SignatureCheck::NotChecked;
+    }
     auto manifest = ParseManifest(std::move(*text.value));
     if (!manifest) {
         return Result::Failure(manifest.message);
     }
+    if (report.signature == SignatureCheck::Holds) {
+        report.refusal = ReleaseRefusal(*manifest.value, trust).value_or(L"");
+    }
 
-    VerifyReport report;
     report.mirrorRoot = *root.value;
     report.release = manifest.value->release;
     report.files = manifest.value->files.size();
@@ -86,6 +99,21 @@ Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const LineSin
     }
     std::sort(report.problems.begin(), report.problems.end());
     return Result::Success(std::move(report));
+}
+
+std::wstring SignatureText(const VerifyReport& report) {
+    switch (report.signature) {
+    case SignatureCheck::None:
+        return L"signature: none";
+    case SignatureCheck::NotChecked:
+        return L"signature: present, not checked (no --key)";
+    case SignatureCheck::Holds:
+        return report.refusal.empty() ? L"signature: holds"
+                                      : fmt::format(L"signature: holds; {}", report.refusal);
+    case SignatureCheck::Fails:
+        return L"signature: does not hold: the manifest is not signed with this key";
+    }
+    return L"";
 }
 
 std::wstring VerifySummaryText(const VerifyReport& report) {

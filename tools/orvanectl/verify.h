@@ -9,6 +9,13 @@
 
 namespace Orv::Publisher {
 
+enum class SignatureCheck {
+    None,       // the manifest carries no signature line
+    NotChecked, // it carries one, and no key was given
+    Holds,      // it holds under the key
+    Fails,      // the manifest is not signed with the key
+};
+
 struct VerifyReport {
     std::wstring mirrorRoot; // absolute
     int32_t release = 0;
@@ -17,11 +24,19 @@ struct VerifyReport {
     uint64_t objectBytes = 0; // their bytes as listed
     // One line per bad object, "objects/<2 hex>/<name>: <reason>", in the order of the names.
     std::vector<std::wstring> problems;
+    SignatureCheck signature = SignatureCheck::None;
+    // With a key: why the launcher would refuse the manifest although it is signed (it has expired).
+    std::wstring refusal;
 };
 
 // Reads the mirror's manifest.txt with the launcher's own parser and checks every distinct object it
-// names. Fails when the manifest cannot be read or parsed; bad objects are listed in the report.
-Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const LineSink& say);
+// names, and with a public key (base64; empty for none) its signature and expiry as the launcher
+// does. Fails when the manifest cannot be read or parsed; bad objects are listed in the report.
+Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::string& publicKey,
+                                   const LineSink& say);
+
+// The line that says what became of the signature.
+std::wstring SignatureText(const VerifyReport& report);
 
 // One line that sums up a report without problems.
 std::wstring VerifySummaryText(const VerifyReport& report);
