@@ -143,6 +143,10 @@ std::wstring ObjectPath(const std::wstring& mirror, const FileEntry& entry) {
     return mirror + L"\\objects\\" + hash.substr(0, 2) + L"\\" + hash + (entry.compressed ? L".z" : L"");
 }
 
+std::wstring PublisherKeyFile() {
+    return BinaryFolder() + L"\\publisher_test.key";
+}
+
 Manifest ReadManifest(const std::wstring& mirror) {
     auto parsed = ParseManifest(ReadFileOrEmpty(mirror + L"\\manifest.txt"));
     EXPECT_TRUE(parsed.ok()) << Utf8(parsed.message);

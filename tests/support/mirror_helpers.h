@@ -45,6 +45,11 @@ Manifest ReadManifest(const std::wstring& mirror);
 // The entry of the path (with "\" separators); fails the test when there is none.
 const FileEntry& EntryOf(const Manifest& manifest, const std::wstring& path);
 
+// The test publisher's private key file (made by "orvanectl keygen"), and its public key, which
+// OrvaneKeyed.exe, the launcher built with a release key, is built with.
+std::wstring PublisherKeyFile();
+inline constexpr const char* kPublisherKey = ORV_TEST_RELEASE_KEY;
+
 // Sets the file's last write time to a day long ago, so a rewrite shows.
 void MakeOld(const std::wstring& path);
 bool IsOld(const std::wstring& path);

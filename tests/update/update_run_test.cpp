@@ -82,7 +82,9 @@ protected:
                 phases.push_back(progress.phase.load());
             }
         });
-        UpdateRun(UpdateParams{game.Path(), repair, false, L""}, progress, stop);
+        UpdateParams params{game.Path(), repair, false, L""};
+        params.releaseKey = releaseKey;
+        UpdateRun(params, progress, stop);
         ended.store(true);
         watcher.join();
         return phases;
@@ -139,6 +141,7 @@ protected:
     }
 
     inline static std::atomic<int> counter{0};
+    std::string releaseKey; // the run's: none, as a launcher built without a key
     Support::TempFolder source;
     Support::TempFolder game;
     std::wstring mirrorName;
@@ -278,6 +281,44 @@ TEST_F(UpdateRunTest, NewerManifestFormatIsNotApplied) {
     Run();
     EXPECT_EQ(progress.phase.load(), Phase::Failed);
     EXPECT_EQ(Status(), L"Cannot reach the update server.\nCould not read the file list (format 2)");
+}
+
+TEST_F(UpdateRunTest, SignedReleasesAreTakenWithoutAKeyAsBeforeAndWithTheKeyOnlyWhenNotOlder) {
+    Publish(6, {L"--sign", Support::PublisherKeyFile(), L"--valid-days", L"2"});
+    UseMirror(Support::HttpBase());
+    Run();
+    ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status());
+    ExpectGameMatchesSource();
+
+    releaseKey = Support::kPublisherKey;
+    WriteFileBytes(source / L"data\\maps\\south.map", Support::SampleBytes(7000, 11, true));
+    Publish(8, {L"--sign", Support::PublisherKeyFile()});
+    Run();
+    ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status());
+    ExpectGameMatchesSource();
+
+    // A signed release older than the one applied last is refused, and nothing in the folder changes.
+    const std::string installed = ReadFileOrEmpty(game / L"data\\maps\\south.map");
+    WriteFileBytes(source / L"data\\maps\\south.map", Support::SampleBytes(9000, 12, true));
+    Publish(7, {L"--sign", Support::PublisherKeyFile()});
+    Run();
+    EXPECT_EQ(progress.phase.load(), Phase::Failed);
+    EXPECT_EQ(Status(), L"Cannot reach the update server.\nThe release is older than the installed one.");
+    EXPECT_TRUE(LogHas("manifest " + WideToUtf8(Support::HttpBase() + mirrorName) +
+                       "/: release 7: The release is older than the installed one."));
+    EXPECT_EQ(ReadFileOrEmpty(game / L"data\\maps\\south.map"), installed);
+    EXPECT_EQ(Support::ReadManifest(game / L".orvane").release, 8);
+}
+
+TEST_F(UpdateRunTest, WithAKeyAnUnsignedReleaseTouchesNothing) {
+    releaseKey = Support::kPublisherKey;
+    Publish(2);
+    UseMirror(Support::FaultBase());
+    ExpectPhases(Run(), {Phase::Starting, Phase::Failed});
+    EXPECT_EQ(Status(), L"Cannot reach the update server.\nThe release is not signed by the publisher.");
+    EXPECT_EQ(ObjectRequests(), 0U);
+    EXPECT_EQ(Support::FilesBelow(game.Path()),
+              (std::vector<std::wstring>{L".orvane/launcher.log", L".orvane/mirrors.txt"}));
 }
 
 TEST_F(UpdateRunTest, HashFieldThatStepsOutOfTheGameFolderIsRefused) {
