@@ -1,0 +1,85 @@
+#include "update/chunk_list.h"
+
+#include "update/chunker.h"
+
+#include <fmt/format.h>
+
+namespace Orv {
+namespace {
+
+// "<64 hex>\t<size>\t<object size>\n": 64 + 1 + 7 + 1 + 7 + 1 for the largest chunk and object.
+constexpr uint64_t kLongestLine = 81;
+
+bool IsLowerHex(std::string_view text) {
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
+std::optional<uint64_t> ReadSize(std::string_view text, uint64_t most) {
+    if (text.empty() || text.size() > 10 || (text.size() > 1 && text.front() == '0')) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (value == 0 || value > most) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+uint64_t MostChunks(uint64_t fileSize) {
+    return fileSize / kChunkMin + 1;
+}
+
+} // namespace
+
+std::string ChunkListText(const std::vector<ChunkListEntry>& chunks) {
+    std::string text;
+    for (const ChunkListEntry& chunk : chunks) {
+        text += fmt::format("{}\t{}\t{}\n", chunk.sha256, chunk.size, chunk.zsize);
+    }
+    return text;
+}
+
+uint64_t ChunkListLimit(uint64_t fileSize) {
+    return MostChunks(fileSize) * kLongestLine;
+}
+
+std::optional<std::vector<ChunkListEntry>> ParseChunkList(std::string_view text, uint64_t fileSize) {
+    if (text.size() > ChunkListLimit(fileSize)) {
+        return std::nullopt;
+    }
+    std::vector<ChunkListEntry> chunks;
+    uint64_t total = 0;
+    size_t position = 0;
+    while (position < text.size()) {
+        const size_t end = text.find('\n', position);
+        if (end == std::string_view::npos || chunks.size() >= MostChunks(fileSize)) {
+            return std::nullopt;
+        }
+        const std::string_view line = text.substr(position, end - position);
+        position = end + 1;
+        const size_t tab1 = line.find('\t');
+        const size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
+        if (tab2 == std::string_view::npos || !IsLowerHex(line.substr(0, tab1))) {
+            return std::nullopt;
+        }
+        const auto size = ReadSize(line.substr(tab1 + 1, tab2 - tab1 - 1), kChunkMax);
+        const auto zsize = ReadSize(line.substr(tab2 + 1), 2 * kChunkMax);
+        if (!size || !zsize) {
+            return std::nullopt;
+        }
+        total += *size;
+        chunks.push_back({std::string(line.substr(0, tab1)), *size, *zsize});
+    }
+    if (total != fileSize || chunks.empty()) {
+        return std::nullopt;
+    }
+    return chunks;
+}
+
+} // namespace Orv
