@@ -117,6 +117,20 @@ std::optional<std::wstring> ParseFileRow(const std::vector<std::string_view>& fi
     return std::nullopt;
 }
 
+// A chunk row: "c", the file's sha256, the chunk list's sha256, the list's size. A row of another shape
+// costs only bytes (the file is downloaded whole), so it is counted, not refused.
+void ParseChunkRow(const std::vector<std::string_view>& fields, Manifest& manifest) {
+    const auto listSize = fields.size() == 4 ? ReadNumber<uint64_t>(fields[3]) : std::nullopt;
+    const auto isLowerHex = [](std::string_view hash) {
+        return hash.size() == 64 && hash.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+    };
+    if (!listSize || !isLowerHex(fields[1]) || !isLowerHex(fields[2])) {
+        ++manifest.badChunkRows;
+        return;
+    }
+    manifest.chunkedFiles.push_back({std::string(fields[1]), std::string(fields[2]), *listSize});
+}
+
 // A key line. Returns the failure detail for a number key without a readable number.
 std::optional<std::wstring> ParseKeyLine(std::string_view key, std::string_view value, Manifest& manifest,
                                          int32_t& format) {
@@ -166,6 +180,8 @@ Outcome<Manifest> ParseManifest(std::string text) {
         std::optional<std::wstring> failure;
         if (fields[0] == "f") {
             failure = ParseFileRow(fields, manifest);
+        } else if (fields[0] == "c") {
+            ParseChunkRow(fields, manifest);
         } else if (fields.size() == 2) {
             failure = ParseKeyLine(fields[0], fields[1], manifest, format);
         }

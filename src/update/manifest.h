@@ -15,6 +15,17 @@ struct FileEntry {
     uint64_t zsize = 0; // bytes of the object on the server
     bool compressed = false;
     char kind = '-'; // 's': the launcher itself; 'k': only has to exist
+    // Not from a manifest row: one chunk of a file published in chunks (a patch update fetches its
+    // object "<sha256>.c", always a zlib stream, and `path` names the file it belongs to).
+    bool chunk = false;
+};
+
+// A file that is also published in chunks (row "c"): the chunk list object "<listSha256>.l" of
+// `listSize` bytes rebuilds the file whose sha256 is `sha256`.
+struct ChunkedFile {
+    std::string sha256;
+    std::string listSha256;
+    uint64_t listSize = 0;
 };
 
 inline constexpr char kKindLauncher = 's';
@@ -30,7 +41,9 @@ struct Manifest {
     std::wstring created;
     std::wstring expires; // UTC "YYYY-MM-DDTHH:MM:SSZ" after which a signed release is refused
     std::vector<FileEntry> files;
-    std::string text; // the whole input, unchanged
+    std::vector<ChunkedFile> chunkedFiles; // rows "c", in their order
+    size_t badChunkRows = 0;               // rows "c" that do not parse, ignored
+    std::string text;                      // the whole input, unchanged
 };
 
 // Parses manifest.txt (format 1). Never returns a partial manifest.

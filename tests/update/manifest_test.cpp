@@ -60,6 +60,26 @@ TEST_F(ManifestParse, MinimalManifestKeepsTheTextAndEveryField) {
     EXPECT_EQ(m.files[1].kind, 's');
 }
 
+TEST_F(ManifestParse, ChunkRowsAreReadBesideTheFilesAndNeverFailTheParse) {
+    const std::string list(64, 'b');
+    const std::string files = "format\t1\nrelease\t3\n" + Row("5000000\t4000000\tz\t-\ta.pak");
+    const std::string rows = "c\t" + kHash + "\t" + list + "\t810\n" + "c\t" + kHash + "\t" + list + "\n" +
+                             "c\t" + kHash + "\t" + std::string(64, 'B') + "\t810\n" + "c\tshort\n";
+    const Manifest m = Parsed(files + rows);
+    ASSERT_EQ(m.chunkedFiles.size(), 1U);
+    EXPECT_EQ(m.chunkedFiles[0].sha256, kHash);
+    EXPECT_EQ(m.chunkedFiles[0].listSha256, list);
+    EXPECT_EQ(m.chunkedFiles[0].listSize, 810U);
+    EXPECT_EQ(m.badChunkRows, 3U);
+    // What a reader of files and keys sees is the manifest without those rows: a format-1 reader
+    // takes a line whose first field is not "f" as a key line only when it has two fields.
+    const Manifest plain = Parsed(files);
+    ASSERT_EQ(m.files.size(), plain.files.size());
+    EXPECT_EQ(m.files[0].sha256, plain.files[0].sha256);
+    EXPECT_EQ(m.files[0].path, plain.files[0].path);
+    EXPECT_EQ(m.release, plain.release);
+}
+
 TEST_F(ManifestParse, FormatAndEmptinessAreCheckedAtTheEnd) {
     EXPECT_EQ(Failure(""), L"Could not read the file list (format 0)");
     EXPECT_EQ(Failure("# only\n\nformat\t1\n"), L"Could not read the file list (empty)");
