@@ -171,5 +171,39 @@ TEST_F(Verify, MissingManifestFails) {
     EXPECT_NE(run.output.find("manifest.txt"), std::string::npos) << run.output;
 }
 
+TEST(VerifyChunks, ChunkObjectsAndListsAreCheckedAndMustRebuildTheFile) {
+    TempFolder root;
+    const std::wstring game = root / L"game";
+    const std::wstring mirror = root / L"mirror";
+    WriteFileBytes(game + L"\\archive.pak", Support::RandomBytes(5 * 1024 * 1024, 17));
+    ASSERT_EQ(Support::RunPublish(game, mirror, 1).exitCode, 0U);
+    const RunResult intact = RunOrvanectl({L"verify", mirror});
+    EXPECT_EQ(intact.exitCode, 0U) << intact.output;
+    EXPECT_NE(intact.output.find("1 files in "), std::string::npos) << intact.output;
+
+    std::vector<std::filesystem::path> chunks;
+    std::filesystem::path list;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(mirror)) {
+        if (item.path().extension() == L".c") {
+            chunks.push_back(item.path());
+        } else if (item.path().extension() == L".l") {
+            list = item.path();
+        }
+    }
+    ASSERT_GT(chunks.size(), 4U);
+    std::string chunk = ReadFileOrEmpty(chunks[2].wstring());
+    chunk[chunk.size() / 2] ^= 0x01;
+    WriteFileBytes(chunks[2].wstring(), chunk);
+    const RunResult flipped = RunOrvanectl({L"verify", mirror});
+    EXPECT_EQ(flipped.exitCode, 1U);
+    EXPECT_NE(flipped.output.find(Utf8(chunks[2].filename().wstring()) + ": "), std::string::npos)
+        << flipped.output;
+
+    std::filesystem::remove(list);
+    const RunResult noList = RunOrvanectl({L"verify", mirror});
+    EXPECT_EQ(noList.exitCode, 1U);
+    EXPECT_NE(noList.output.find(Utf8(list.filename().wstring()) + ": "), std::string::npos) << noList.output;
+}
+
 } // namespace
 } // namespace Orv

@@ -321,6 +321,10 @@ publish   Publishes the game folder as release N into the mirror root: one objec
           that is smaller, else the file as it is, "<sha256>"), then manifest.txt, written
           last in one rename. Objects the mirror already holds are reused, so publishing
           a new release writes only new content. The mirror root is created when missing.
+          Every content of at least 4 MiB is also published in content-defined chunks
+          (one zlib object "<sha256>.c" per distinct chunk, and a chunk list "<sha256>.l"
+          named in a "c" row of the manifest), so that a launcher holding an older version
+          fetches only the chunks it lacks.
           Every file below the game folder is published, with these exceptions:
             - the launcher's data folder ".orvane" at the top of the game folder;
             - the mirror root, when it lies inside the game folder;
@@ -361,8 +365,9 @@ publish   Publishes the game folder as release N into the mirror root: one objec
 
 verify    Reads <mirror-root>\manifest.txt with the launcher's own parser and checks every
           distinct object it names: it exists, has the listed size, and holds exactly the
-          listed file (inflated when compressed) with the listed SHA-256. Prints one line
-          per bad object.
+          listed file (inflated when compressed) with the listed SHA-256, and for every file
+          published in chunks its chunk list and each chunk object, and that the chunks
+          rebuild the file. Prints one line per bad object.
 
           Publishing reuses objects without reading them: to repair a bad object, delete
           it and publish again.

@@ -130,6 +130,15 @@ Outcome<size_t> InputFile::Read(unsigned char* buffer, size_t capacity) {
     return Outcome<size_t>::Success(read);
 }
 
+Outcome<Ok> InputFile::Seek(uint64_t offset) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(file_.Get(), position, nullptr, FILE_BEGIN)) {
+        return Failure(fmt::format(L"Cannot read {}: {}", Quoted(path_), ErrorText(::GetLastError())));
+    }
+    return Success();
+}
+
 uint64_t InputFile::Size() const {
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file_.Get(), &size)) {

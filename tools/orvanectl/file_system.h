@@ -40,6 +40,8 @@ public:
     static Outcome<InputFile> Open(const std::wstring& absolute);
     // Reads up to `capacity` bytes; 0 at the end of the file.
     Outcome<size_t> Read(unsigned char* buffer, size_t capacity);
+    // Moves the read position to the offset from the start.
+    Outcome<Ok> Seek(uint64_t offset);
     uint64_t Size() const;
     const std::wstring& Path() const { return path_; }
 

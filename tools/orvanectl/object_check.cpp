@@ -2,6 +2,7 @@
 
 #include "core/handles.h"
 #include "core/text.h"
+#include "orvanectl/chunk_store.h"
 #include "orvanectl/file_system.h"
 #include "orvanectl/zlib_stream.h"
 #include "update/sha256.h"
@@ -19,16 +20,21 @@ constexpr size_t kReadChunk = 1048576;
 
 // The bytes the object holds: hashed and counted, never more than the expected size kept apart.
 struct Content {
-    explicit Content(uint64_t limit) : limit(limit) {}
+    Content(uint64_t limit, const std::function<void(const unsigned char*, size_t)>& observe)
+        : limit(limit), observe(observe) {}
     bool Add(const unsigned char* data, size_t length) {
         size += length;
         if (size > limit) {
             return false;
         }
         hash.Update(data, length);
+        if (observe) {
+            observe(data, length);
+        }
         return true;
     }
     uint64_t limit;
+    const std::function<void(const unsigned char*, size_t)>& observe;
     uint64_t size = 0;
     Sha256 hash;
 };
@@ -36,8 +42,11 @@ struct Content {
 } // namespace
 
 std::optional<std::wstring> CheckObject(const std::wstring& mirrorRoot, const ExpectedObject& expected,
-                                        std::stop_token stop, const ByteProgress& progress) {
-    const std::wstring path = ObjectFilePath(mirrorRoot, expected.sha256, expected.compressed);
+                                        std::stop_token stop, const ByteProgress& progress,
+                                        const std::function<void(const unsigned char*, size_t)>& observe) {
+    const std::wstring path = expected.suffix != nullptr
+                                  ? SuffixedObjectPath(mirrorRoot, expected.sha256, expected.suffix)
+                                  : ObjectFilePath(mirrorRoot, expected.sha256, expected.compressed);
     FileHandle file(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -56,7 +65,7 @@ std::optional<std::wstring> CheckObject(const std::wstring& mirrorRoot, const Ex
         return fmt::format(L"is {} bytes, the manifest says {}", size.QuadPart, expected.zsize);
     }
 
-    Content content(expected.size);
+    Content content(expected.size, observe);
     InflateStream inflate;
     if (expected.compressed && !inflate.Valid()) {
         return L"zlib could not start";

@@ -2,6 +2,7 @@
 
 #include "core/paths.h"
 #include "core/text.h"
+#include "orvanectl/chunk_store.h"
 #include "orvanectl/file_system.h"
 #include "orvanectl/glob.h"
 #include "orvanectl/object_store.h"
@@ -10,12 +11,14 @@
 #include "orvanectl/tree_walk.h"
 #include "orvanectl/work_queue.h"
 #include "partners/download_server.h"
+#include "update/chunker.h"
 #include "update/manifest.h"
 
 #include <fmt/xchar.h>
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 namespace Orv::Publisher {
 namespace {
@@ -258,6 +261,28 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
         summary.written = missing.size();
     }
 
+    // Large contents are published in chunks too, so that a launcher with an older version rebuilds
+    // them from the chunks it lacks.
+    std::vector<ReleaseChunkRow> chunkRows;
+    std::set<std::string> chunked;
+    for (const ReleaseFile& release : files) {
+        const ReleaseFile* file = &release;
+        if (file->digest.size < kChunkedFileMin || !chunked.insert(file->digest.sha256).second) {
+            continue;
+        }
+        const std::string& sha256 = file->digest.sha256;
+        auto written = WriteChunks(mirrorRoot, file->source, file->digest, WorkerCount(), {});
+        if (!written) {
+            return Result::Failure(written.message);
+        }
+        say(fmt::format(L"chunks of {}: {}, {} new ({})", file->path, written.value->chunks,
+                        written.value->written, SizeText(written.value->writtenBytes)));
+        chunkRows.push_back({sha256, written.value->listSha256, written.value->listSize});
+        ++summary.chunkedFiles;
+        summary.chunksWritten += written.value->written;
+        summary.chunkBytesWritten += written.value->writtenBytes;
+    }
+
     const uint64_t now = UtcNow();
     ReleaseHeader header{request.release, request.clientVersion, request.server,
                          request.launch,  UtcTimestamp(now),     L""};
@@ -270,7 +295,7 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
         rows.push_back({WideToUtf8(file.path), file.digest.sha256, file.digest.size, object.zsize,
                         object.compressed, file.kind});
     }
-    std::string text = ManifestText(header, std::move(rows));
+    std::string text = ManifestText(header, std::move(rows), chunkRows);
     if (signingKey) {
         auto signedText = SignManifestText(text, *signingKey);
         if (!signedText) {
@@ -290,10 +315,16 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
 }
 
 std::wstring SummaryText(const PublishSummary& summary) {
-    return fmt::format(L"published release {} to \"{}\": {} files, {}; {} distinct objects, {} written ({}), "
-                       L"{} reused",
-                       summary.release, summary.mirrorRoot, summary.files, SizeText(summary.fileBytes),
-                       summary.objects, summary.written, SizeText(summary.writtenBytes), summary.reused);
+    std::wstring text =
+        fmt::format(L"published release {} to \"{}\": {} files, {}; {} distinct objects, {} written ({}), "
+                    L"{} reused",
+                    summary.release, summary.mirrorRoot, summary.files, SizeText(summary.fileBytes),
+                    summary.objects, summary.written, SizeText(summary.writtenBytes), summary.reused);
+    if (summary.chunkedFiles > 0) {
+        text += fmt::format(L"; {} files in chunks, {} chunk objects written ({})", summary.chunkedFiles,
+                            summary.chunksWritten, SizeText(summary.chunkBytesWritten));
+    }
+    return text;
 }
 
 } // namespace Orv::Publisher

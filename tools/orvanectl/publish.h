@@ -34,11 +34,15 @@ struct PublishSummary {
     size_t written = 0;
     uint64_t writtenBytes = 0; // bytes of the objects written
     size_t reused = 0;
+    size_t chunkedFiles = 0;        // distinct contents of at least 4 MiB, also published in chunks
+    size_t chunksWritten = 0;       // chunk objects the mirror did not hold yet
+    uint64_t chunkBytesWritten = 0; // their bytes
 };
 
 // Publishes the game folder as a release into the mirror: hashes every file, writes the object of every
-// content the mirror lacks, and writes manifest.txt last, in one rename. Everything below the game
-// folder is published except its launcher data folder ".orvane" at the top and the mirror root when
+// content the mirror lacks, publishes every content of at least 4 MiB in chunks as well (the chunk
+// objects the mirror lacks and the chunk list), and writes manifest.txt last, in one rename. Everything below
+// the game folder is published except its launcher data folder ".orvane" at the top and the mirror root when
 // it lies inside. Progress and notes go to `say`. On failure manifest.txt is left as it was.
 Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& say);
 

@@ -12,7 +12,8 @@
 
 namespace Orv::Publisher {
 
-std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> rows) {
+std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> rows,
+                         const std::vector<ReleaseChunkRow>& chunkRows) {
     std::sort(rows.begin(), rows.end(),
               [](const ReleaseRow& a, const ReleaseRow& b) { return a.path < b.path; });
     std::string text = fmt::format("format\t1\nrelease\t{}\nclientversion\t{}\n", header.release,
@@ -31,6 +32,9 @@ std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> ro
     for (const ReleaseRow& row : rows) {
         text += fmt::format("f\t{}\t{}\t{}\t{}\t{}\t{}\n", row.sha256, row.size, row.zsize,
                             row.compressed ? "z" : "-", row.kind, row.path);
+    }
+    for (const ReleaseChunkRow& row : chunkRows) {
+        text += fmt::format("c\t{}\t{}\t{}\n", row.sha256, row.listSha256, row.listSize);
     }
     return text;
 }

@@ -25,10 +25,19 @@ struct ReleaseRow {
     char kind = '-';
 };
 
+// One chunk row of manifest.txt: the file's content is also published in chunks.
+struct ReleaseChunkRow {
+    std::string sha256; // of the file
+    std::string listSha256;
+    uint64_t listSize = 0;
+};
+
 // manifest.txt (format 1): "format", "release", "clientversion", "server" and "launch" when given,
 // "launcher" (this code base's launcher version), "created", "expires" when given, then one "f" row
-// per file in the order of the path bytes. UTF-8 with LF line ends.
-std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> rows);
+// per file in the order of the path bytes, then one "c" row per chunk row in its order. UTF-8 with LF
+// line ends.
+std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> rows,
+                         const std::vector<ReleaseChunkRow>& chunkRows = {});
 
 // The system time in UTC as 100-nanosecond units since 1601 (a FILETIME).
 uint64_t UtcNow();

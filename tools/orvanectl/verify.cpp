@@ -2,13 +2,16 @@
 
 #include "core/paths.h"
 #include "core/text.h"
+#include "orvanectl/chunk_store.h"
 #include "orvanectl/file_system.h"
 #include "orvanectl/object_check.h"
 #include "orvanectl/work_queue.h"
 #include "partners/download_server.h"
+#include "update/chunk_list.h"
 #include "update/manifest.h"
 #include "update/release_signature.h"
 #include "update/release_trust.h"
+#include "update/sha256.h"
 
 #include <fmt/xchar.h>
 
@@ -21,6 +24,45 @@ namespace {
 bool IsLowerHex(const std::string& text) {
     return std::all_of(text.begin(), text.end(),
                        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// What is wrong with a file published in chunks: its list object, each chunk object, and whether the
+// chunks in list order rebuild the file.
+std::vector<std::wstring> CheckChunkedFile(const std::wstring& root, const ChunkedFile& row,
+                                           uint64_t fileSize, size_t& chunks, std::stop_token stop) {
+    const std::wstring listName =
+        fmt::format(L"objects/{}/{}.l", Utf8ToWide(row.listSha256.substr(0, 2)), Utf8ToWide(row.listSha256));
+    auto text = ReadWholeFile(SuffixedObjectPath(root, row.listSha256, DownloadServer::kChunkListSuffix),
+                              ChunkListLimit(fileSize));
+    if (!text) {
+        return {fmt::format(L"{}: {}", listName, text.message)};
+    }
+    Sha256 listHash;
+    listHash.Update(text.value->data(), text.value->size());
+    if (text.value->size() != row.listSize || listHash.Finish() != row.listSha256) {
+        return {fmt::format(L"{}: is not the chunk list the manifest names", listName)};
+    }
+    const auto list = ParseChunkList(*text.value, fileSize);
+    if (!list) {
+        return {fmt::format(L"{}: does not describe the {} bytes of its file", listName, fileSize)};
+    }
+    chunks = list->size();
+    std::vector<std::wstring> problems;
+    Sha256 whole;
+    for (const ChunkListEntry& chunk : *list) {
+        const ExpectedObject expected{chunk.sha256, chunk.size, chunk.zsize, true,
+                                      DownloadServer::kChunkSuffix};
+        if (auto problem =
+                CheckObject(root, expected, stop, {},
+                            [&](const unsigned char* data, size_t length) { whole.Update(data, length); })) {
+            problems.push_back(fmt::format(L"objects/{}/{}.c: {}", Utf8ToWide(chunk.sha256.substr(0, 2)),
+                                           Utf8ToWide(chunk.sha256), *problem));
+        }
+    }
+    if (problems.empty() && whole.Finish() != row.sha256) {
+        problems.push_back(fmt::format(L"{}: its chunks do not rebuild the file", listName));
+    }
+    return problems;
 }
 
 struct Listed {
@@ -97,6 +139,34 @@ Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::st
             report.problems.push_back(fmt::format(L"{}: {}", work[i].first, *found[i]));
         }
     }
+
+    std::map<std::string, uint64_t> sizes; // of the files, by sha256
+    for (const FileEntry& entry : manifest.value->files) {
+        sizes.try_emplace(entry.sha256, entry.size);
+    }
+    std::vector<const ChunkedFile*> chunked;
+    for (const ChunkedFile& row : manifest.value->chunkedFiles) {
+        if (sizes.contains(row.sha256)) {
+            chunked.push_back(&row);
+        }
+    }
+    std::vector<std::vector<std::wstring>> chunkProblems(chunked.size());
+    std::vector<size_t> chunkCounts(chunked.size(), 0);
+    RunOnWorkers(chunked.size(), WorkerCount(), [&](size_t index, std::stop_token stop) {
+        const ChunkedFile& row = *chunked[index];
+        chunkProblems[index] =
+            CheckChunkedFile(*root.value, row, sizes[row.sha256], chunkCounts[index], stop);
+        return Success();
+    });
+    report.chunkedFiles = chunked.size();
+    for (size_t i = 0; i < chunked.size(); ++i) {
+        report.chunks += chunkCounts[i];
+        report.problems.insert(report.problems.end(), chunkProblems[i].begin(), chunkProblems[i].end());
+    }
+    if (manifest.value->badChunkRows > 0) {
+        report.problems.push_back(
+            fmt::format(L"manifest.txt: {} chunk rows do not parse", manifest.value->badChunkRows));
+    }
     std::sort(report.problems.begin(), report.problems.end());
     return Result::Success(std::move(report));
 }
@@ -117,8 +187,12 @@ std::wstring SignatureText(const VerifyReport& report) {
 }
 
 std::wstring VerifySummaryText(const VerifyReport& report) {
-    return fmt::format(L"verified release {} in \"{}\": {} files, {} objects ({}), all good", report.release,
-                       report.mirrorRoot, report.files, report.objects, SizeText(report.objectBytes));
+    const std::wstring chunks = report.chunkedFiles == 0 ? std::wstring()
+                                                         : fmt::format(L", {} files in {} chunks",
+                                                                       report.chunkedFiles, report.chunks);
+    return fmt::format(L"verified release {} in \"{}\": {} files, {} objects ({}){}, all good",
+                       report.release, report.mirrorRoot, report.files, report.objects,
+                       SizeText(report.objectBytes), chunks);
 }
 
 } // namespace Orv::Publisher
