@@ -190,6 +190,7 @@ orv_make_certificate() { # folder
 }
 
 # nginx serving the mirror root over http (127.0.0.1) and https (localhost), each on a free port.
+# ORV_NGINX_LOCATION, when set, holds directives for its one location (a benchmark's rate limit).
 orv_start_nginx() {
   local state=$ORV_SERVERS/nginx tls=$ORV_SERVERS/tls user_line= attempt pid http_port https_port
   mkdir -p "$state/temp"
@@ -201,6 +202,7 @@ orv_start_nginx() {
   for attempt in 1 2 3; do
     read -r http_port https_port < <(orv_free_ports 2)
     sed -e "s|@USER_LINE@|$user_line|" -e "s|@STATE@|$state|g" -e "s|@TLS@|$tls|g" \
+      -e "s|@LOCATION@|${ORV_NGINX_LOCATION:-}|" \
       -e "s|@MIRROR@|$ORV_MIRROR|g" -e "s|@HTTP_PORT@|$http_port|g" -e "s|@HTTPS_PORT@|$https_port|g" \
       "$ORV_ROOT/tests/support/nginx.conf.in" >"$state/nginx.conf"
     nginx -p "$state" -e "$state/error.log" -c "$state/nginx.conf" </dev/null >>"$state/nginx.out" 2>&1 &
@@ -209,6 +211,8 @@ orv_start_nginx() {
     if orv_wait_answers "$pid" "$tls/localhost.crt" "http://127.0.0.1:$http_port/" \
       "https://localhost:$https_port/"; then
       export ORV_HTTP_BASE="http://127.0.0.1:$http_port/"
+      ORV_NGINX_ACCESS_LOG=$(orv_windows_path "$state/access.log")
+      export ORV_NGINX_ACCESS_LOG
       export ORV_HTTPS_BASE="https://localhost:$https_port/"
       return 0
     fi

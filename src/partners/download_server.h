@@ -11,6 +11,11 @@ std::wstring UserAgent();
 
 inline constexpr const wchar_t* kManifestName = L"manifest.txt";
 inline constexpr const char* kCompressedSuffixUtf8 = ".z";
+// Object name suffixes: a zlib stream of a whole file, a zlib stream of one chunk of a file published
+// in chunks, and a chunk list (text).
+inline constexpr const wchar_t* kCompressedSuffix = L".z";
+inline constexpr const wchar_t* kChunkSuffix = L".c";
+inline constexpr const wchar_t* kChunkListSuffix = L".l";
 
 // The largest manifest body the launcher reads: 64 MiB.
 inline constexpr size_t kManifestLimit = 67108864;
@@ -20,6 +25,8 @@ std::wstring ManifestUrl(const std::wstring& baseUrl, uint64_t tick);
 
 // "{}objects/{}/{}{}": base URL, first two characters of the hash, the hash, ".z" when compressed.
 std::wstring ObjectUrl(const std::wstring& baseUrl, const std::string& sha256, bool compressed);
+// The same with the suffix given: "", kCompressedSuffix, kChunkSuffix or kChunkListSuffix.
+std::wstring ObjectUrl(const std::wstring& baseUrl, const std::string& sha256, const wchar_t* suffix);
 
 // The object's name below the objects folder, with "/": "<2 hex>/<sha256>[.z]".
 std::string ObjectRelativePath(const std::string& sha256, bool compressed);

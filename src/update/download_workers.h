@@ -1,8 +1,10 @@
 #pragma once
 #include "core/outcome.h"
+#include "update/download_group.h"
 #include "update/downloader.h"
 #include "update/file_cache.h"
 #include "update/manifest.h"
+#include "update/patch_plan.h"
 #include "update/update_progress.h"
 
 #include <atomic>
@@ -13,11 +15,6 @@
 #include <vector>
 
 namespace Orv {
-
-// Entries with one sha256: the first is downloaded, the others receive copies.
-struct DownloadGroup {
-    std::vector<const FileEntry*> entries;
-};
 
 // What the twelve download workers of one run share.
 struct DownloadPhase {
@@ -30,17 +27,20 @@ struct DownloadPhase {
     UpdateProgress& progress;
     std::mutex failureMutex;
     std::optional<std::wstring> firstFailure;
+    // Groups rebuilt from the chunks of their older version (each names its group); may be null.
+    const std::vector<PatchPlan>* patches = nullptr;
 };
 
 // Groups the entries by sha256 (first sight creates the group) and orders the groups by the zsize
 // of their first entry, largest first.
 std::vector<DownloadGroup> GroupDownloads(const std::vector<const FileEntry*>& downloads);
 
-// The body of worker `number` (its slot index): takes groups until none is left, a stop is
-// requested, or its own group fails (which stops all the others).
-void DownloadWorker(size_t number, DownloadPhase& phase, std::stop_token outerStop);
-
-// Runs kDownloadWorkers workers over the groups and waits for them; returns the first failure.
+// Runs kDownloadWorkers workers over the groups and waits for them; returns the first failure. The
+// work is the whole object of every group without a patch, largest first, and every chunk the patches
+// lack (each chunk once); the worker that brings the last chunk of a patch rebuilds its file. A patch
+// whose chunk cannot be downloaded, or whose file cannot be rebuilt, falls back to the whole object.
+// A worker takes work until none is left, a stop is requested, or its own work fails (which stops all
+// the others).
 std::optional<std::wstring> RunDownloads(DownloadPhase& phase, std::stop_token outerStop);
 
 // Makes destPath a copy of the already placed sourcePath, through its staging file and one move.

@@ -72,7 +72,14 @@ Downloader::Downloader(const std::wstring& gameFolder, const std::vector<std::ws
 }
 
 std::wstring Downloader::PartPath(const FileEntry& entry) const {
-    return JoinPath(downloadFolder_, Utf8ToWide(entry.sha256) + (entry.compressed ? L".z" : L"") + L".part");
+    return JoinPath(downloadFolder_, Utf8ToWide(entry.sha256) + ObjectSuffix(entry) + L".part");
+}
+
+const wchar_t* ObjectSuffix(const FileEntry& entry) {
+    if (entry.chunk) {
+        return DownloadServer::kChunkSuffix;
+    }
+    return entry.compressed ? DownloadServer::kCompressedSuffix : L"";
 }
 
 Outcome<Ok> Downloader::Get(const FileEntry& entry, const std::wstring& destPath, Slot* slot,
@@ -130,7 +137,7 @@ Outcome<Ok> Downloader::Get(const FileEntry& entry, const std::wstring& destPath
                 }
             };
             const HttpResult result =
-                HttpGet(DownloadServer::ObjectUrl(mirror, entry.sha256, entry.compressed), false, offset,
+                HttpGet(DownloadServer::ObjectUrl(mirror, entry.sha256, ObjectSuffix(entry)), false, offset,
                         sink, stopToken, onStatus);
             file.Reset();
 

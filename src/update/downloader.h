@@ -34,6 +34,9 @@ private:
     UpdateProgress* progress_;
 };
 
+// The suffix of the entry's object name: ".c" for a chunk, ".z" for a compressed file, else none.
+const wchar_t* ObjectSuffix(const FileEntry& entry);
+
 // Pause before attempt number `attempt` (1 to 4): 1, 2, 4, 8 seconds.
 unsigned RetryPauseMs(int attempt);
 

@@ -173,21 +173,26 @@ Outcome<Ok> StageObject(const FileEntry& entry, const std::wstring& partPath, co
         source = partPath;
     }
 
-    constexpr DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (!::MoveFileExW(source.c_str(), destPath.c_str(), flags)) {
-        DWORD error = ::GetLastError();
-        if (error == ERROR_ACCESS_DENIED) {
-            ::SetFileAttributesW(destPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-            error = ::MoveFileExW(source.c_str(), destPath.c_str(), flags) ? ERROR_SUCCESS : ::GetLastError();
+    if (const DWORD error = MoveIntoPlace(source, destPath); error != ERROR_SUCCESS) {
+        if (source == staging) {
+            ::DeleteFileW(staging.c_str());
         }
-        if (error != ERROR_SUCCESS) {
-            if (source == staging) {
-                ::DeleteFileW(staging.c_str());
-            }
-            return Fatal(error, destPath);
-        }
+        return Fatal(error, destPath);
     }
     return Success();
+}
+
+unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& destPath) {
+    constexpr DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+    if (::MoveFileExW(source.c_str(), destPath.c_str(), flags)) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ACCESS_DENIED) {
+        return error;
+    }
+    ::SetFileAttributesW(destPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return ::MoveFileExW(source.c_str(), destPath.c_str(), flags) ? ERROR_SUCCESS : ::GetLastError();
 }
 
 std::wstring WriteErrorText(uint32_t code, const std::wstring& path) {

@@ -21,6 +21,10 @@ std::wstring StagingPath(const std::wstring& destPath);
 Outcome<Ok> StageObject(const FileEntry& entry, const std::wstring& partPath, const std::wstring& destPath,
                         std::stop_token stopToken);
 
+// Moves the verified file over the destination (replacing it, written through), clearing the
+// destination's read-only attribute when the first try is refused. Returns the system's error code.
+unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& destPath);
+
 // The user message for a system error met while writing or moving the path.
 std::wstring WriteErrorText(uint32_t code, const std::wstring& path);
 

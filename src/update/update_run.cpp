@@ -11,12 +11,14 @@
 #include "update/file_cache.h"
 #include "update/file_check.h"
 #include "update/mirrors.h"
+#include "update/patch_plan.h"
 #include "update/self_update.h"
 #include "update/version_stamp.h"
 
 #include <windows.h>
 
 #include <filesystem>
+#include <thread>
 #include <fmt/xchar.h>
 
 namespace Orv {
@@ -76,6 +78,9 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
         return;
     }
     const Manifest& manifest = *fetched.value;
+    if (manifest.badChunkRows > 0) {
+        Log(fmt::format(L"manifest: {} chunk rows that do not parse are ignored", manifest.badChunkRows));
+    }
     {
         std::lock_guard guard(progress.lock);
         progress.release = manifest.release;
@@ -106,12 +111,10 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
 
     std::vector<const FileEntry*> downloads;
     uint64_t listBytes = 0;
-    uint64_t largestObject = 0;
     for (size_t i = 0; i < manifest.files.size(); ++i) {
         if (needs[i] != 0) {
             downloads.push_back(&manifest.files[i]);
             listBytes += manifest.files[i].size;
-            largestObject = std::max(largestObject, manifest.files[i].zsize);
         }
     }
     cache.Save();
@@ -122,9 +125,40 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
         return;
     }
 
+    // Files whose older version is on disk are rebuilt from its chunks and the ones it lacks; a repair
+    // trusts nothing on disk and downloads whole objects.
+    const std::vector<DownloadGroup> groups = GroupDownloads(downloads);
+    std::vector<PatchPlan> patches;
+    if (!params.repair) {
+        patches =
+            PlanPatches({manifest, mirrors, mirrorIndex, params.gameFolder, downloader.DownloadFolder()},
+                        groups, CheckPoolSize(std::thread::hardware_concurrency()), stopToken);
+        if (stopToken.stop_requested()) {
+            return;
+        }
+    }
+    std::vector<const PatchPlan*> planOf(groups.size(), nullptr);
+    for (const PatchPlan& plan : patches) {
+        planOf[plan.group] = &plan;
+    }
+    // What is really transferred, and what waits in the download folder besides the staging files.
+    uint64_t bytesTotal = 0;
+    uint64_t largestObject = 0;
+    uint64_t chunkBytes = 0;
+    for (size_t g = 0; g < groups.size(); ++g) {
+        const FileEntry& first = *groups[g].entries.front();
+        if (planOf[g] != nullptr) {
+            bytesTotal += planOf[g]->fetchBytes;
+            chunkBytes += planOf[g]->fetchSize;
+        } else {
+            bytesTotal += first.zsize;
+            largestObject = std::max(largestObject, first.zsize);
+        }
+    }
+
     ULARGE_INTEGER available{};
     if (::GetDiskFreeSpaceExW(params.gameFolder.c_str(), &available, nullptr, nullptr)) {
-        const uint64_t needed = SpaceNeeded(listBytes, largestObject);
+        const uint64_t needed = SpaceNeeded(listBytes + chunkBytes, largestObject);
         if (available.QuadPart < needed) {
             Fail(progress,
                  fmt::format(L"{} {} {}, {} {}.", Pick(L"Not enough disk space:", L"Diskte yeterli yer yok:"),
@@ -134,11 +168,6 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
         }
     }
 
-    const std::vector<DownloadGroup> groups = GroupDownloads(downloads);
-    uint64_t bytesTotal = 0;
-    for (const DownloadGroup& group : groups) {
-        bytesTotal += group.entries.front()->zsize;
-    }
     progress.filesTotal.store(downloads.size());
     progress.bytesTotal.store(bytesTotal);
     progress.bytesDone.store(0);
@@ -146,7 +175,7 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     SetStatus(progress, fmt::format(L"{} {} {} ({})", Pick(L"Downloading:", L"İndiriliyor:"),
                                     downloads.size(), Pick(L"files", L"dosya"), SizeText(bytesTotal)));
 
-    DownloadPhase phase{groups, {0}, {}, downloader, params.gameFolder, cache, progress, {}, {}};
+    DownloadPhase phase{groups, {0}, {}, downloader, params.gameFolder, cache, progress, {}, {}, &patches};
     const std::optional<std::wstring> failure = RunDownloads(phase, stopToken);
     cache.Save();
     if (stopToken.stop_requested()) {

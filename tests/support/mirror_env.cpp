@@ -95,6 +95,25 @@ std::wstring SpaceDisk() {
     return OptionalEnvironment(L"ORV_SPACE_DISK");
 }
 
+uint64_t NginxObjectBytes(const std::string& folder) {
+    const std::string log = ReadFileOrEmpty(FromEnvironment(L"ORV_NGINX_ACCESS_LOG"));
+    const std::string request = "\"GET /" + folder + "/objects/";
+    uint64_t bytes = 0;
+    for (size_t start = 0, end = 0; start < log.size(); start = end + 1) {
+        end = log.find('\n', start);
+        end = end == std::string::npos ? log.size() : end;
+        const std::string line = log.substr(start, end - start);
+        const size_t found = line.find(request);
+        const size_t closing = found == std::string::npos ? found : line.find("\" ", found + 1);
+        if (closing != std::string::npos) {
+            // After the request: the status, then the body bytes sent.
+            const size_t sent = line.find(' ', closing + 2);
+            bytes += std::strtoull(line.c_str() + sent + 1, nullptr, 10);
+        }
+    }
+    return bytes;
+}
+
 void SetFaultRules(const std::string& json) {
     const std::wstring rules = FaultFile(L"rules.json");
     if (rules.empty()) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,10 @@ std::wstring FaultBase(); // ORV_FAULT_BASE, "http://127.0.0.1:PORT/"
 std::wstring SmallDisk();
 // A 256 MiB file system for the free-space check (ORV_SPACE_DISK); empty when not mounted.
 std::wstring SpaceDisk();
+
+// The body bytes nginx has sent for objects below the mirror folder (one level below the mirror
+// root), as its access log (ORV_NGINX_ACCESS_LOG) has them so far.
+uint64_t NginxObjectBytes(const std::string& folder);
 
 // Replaces the fault server's rules (_fault/rules.json) at once. The JSON maps an exact URL path
 // to a rule, for example

@@ -1,0 +1,131 @@
+#include "update/patch_assembly.h"
+
+#include "core/handles.h"
+#include "core/text.h"
+#include "update/chunker.h"
+#include "update/object_stage.h"
+#include "update/sha256.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <fmt/xchar.h>
+#include <vector>
+
+namespace Orv {
+namespace {
+
+FileHandle OpenForReading(const std::wstring& path) {
+    return FileHandle(::CreateFileW(path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+// Reads exactly `length` bytes from the file's current position: the system's error code, with
+// ERROR_HANDLE_EOF for a file that ends before them.
+DWORD ReadExactly(HANDLE file, unsigned char* buffer, size_t length) {
+    while (length > 0) {
+        DWORD read = 0;
+        if (!::ReadFile(file, buffer, static_cast<DWORD>(length), &read, nullptr)) {
+            return ::GetLastError();
+        }
+        if (read == 0) {
+            return ERROR_HANDLE_EOF;
+        }
+        buffer += read;
+        length -= read;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Reads one chunk's bytes into the buffer; the failure is the reason.
+Outcome<Ok> ReadChunk(const PatchChunk& chunk, HANDLE oldFile, const std::wstring& downloadFolder,
+                      unsigned char* buffer) {
+    if (chunk.oldOffset) {
+        LARGE_INTEGER position;
+        position.QuadPart = static_cast<LONGLONG>(*chunk.oldOffset);
+        const DWORD error = ::SetFilePointerEx(oldFile, position, nullptr, FILE_BEGIN)
+                                ? ReadExactly(oldFile, buffer, chunk.size)
+                                : ::GetLastError();
+        if (error != ERROR_SUCCESS) {
+            return Failure(
+                fmt::format(L"the older file cannot be read at {}: {}", *chunk.oldOffset, ErrorText(error)));
+        }
+        return Success();
+    }
+    const FileHandle file = OpenForReading(ChunkFilePath(downloadFolder, chunk.sha256));
+    const DWORD error = file ? ReadExactly(file.Get(), buffer, chunk.size) : ::GetLastError();
+    if (error != ERROR_SUCCESS) {
+        return Failure(
+            fmt::format(L"the chunk {} cannot be read: {}", Utf8ToWide(chunk.sha256), ErrorText(error)));
+    }
+    return Success();
+}
+
+} // namespace
+
+Outcome<Ok> AssemblePatch(const PatchPlan& plan, const FileEntry& entry, const std::wstring& destPath,
+                          const std::wstring& downloadFolder, std::stop_token stopToken) {
+    std::error_code ignored;
+    std::filesystem::create_directories(std::filesystem::path(destPath).parent_path(), ignored);
+    const std::wstring staging = StagingPath(destPath);
+    Sha256 hash;
+    uint64_t written = 0;
+    {
+        FileHandle oldFile = OpenForReading(plan.oldPath);
+        if (!oldFile) {
+            return Failure(fmt::format(L"the older file cannot be opened: {}", ErrorText(::GetLastError())));
+        }
+        FileHandle output(::CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!output) {
+            return Failure(WriteErrorText(::GetLastError(), staging));
+        }
+        std::vector<unsigned char> buffer(kChunkMax);
+        Outcome<Ok> result = Success();
+        for (const PatchChunk& chunk : plan.chunks) {
+            if (stopToken.stop_requested()) {
+                result = Failure(Pick(L"Cancelled.", L"İptal edildi."));
+                break;
+            }
+            if (chunk.size > buffer.size()) {
+                result = Failure(L"a chunk is larger than the largest chunk size");
+                break;
+            }
+            if (result = ReadChunk(chunk, oldFile.Get(), downloadFolder, buffer.data()); !result) {
+                break;
+            }
+            DWORD done = 0;
+            if (!::WriteFile(output.Get(), buffer.data(), static_cast<DWORD>(chunk.size), &done, nullptr)) {
+                result = Failure(WriteErrorText(::GetLastError(), staging));
+                break;
+            }
+            if (done != chunk.size) {
+                // A full disk may take part of a write and report success.
+                result = Failure(WriteErrorText(ERROR_DISK_FULL, staging));
+                break;
+            }
+            hash.Update(buffer.data(), chunk.size);
+            written += chunk.size;
+        }
+        if (result && !::FlushFileBuffers(output.Get())) {
+            result = Failure(WriteErrorText(::GetLastError(), staging));
+        }
+        if (!result) {
+            output.Reset();
+            ::DeleteFileW(staging.c_str());
+            return result;
+        }
+    }
+    if (written != entry.size || hash.Finish() != entry.sha256) {
+        ::DeleteFileW(staging.c_str());
+        return Failure(L"the rebuilt file is not the listed file");
+    }
+    if (const DWORD error = MoveIntoPlace(staging, destPath); error != ERROR_SUCCESS) {
+        ::DeleteFileW(staging.c_str());
+        return Failure(WriteErrorText(error, destPath));
+    }
+    return Success();
+}
+
+} // namespace Orv

@@ -1,0 +1,19 @@
+#pragma once
+#include "core/outcome.h"
+#include "update/manifest.h"
+#include "update/patch_plan.h"
+
+#include <stop_token>
+#include <string>
+
+namespace Orv {
+
+// Builds the entry's file from the plan in one pass, in list order, into the staging file beside
+// destPath: each chunk from the older file or from its downloaded chunk file. Counts and hashes what it
+// writes and moves the staging file over destPath only when size and SHA-256 are the entry's. The older
+// file is only read. On failure no staging file is left and the message (English) says why, for the
+// log: the caller then downloads the whole file.
+Outcome<Ok> AssemblePatch(const PatchPlan& plan, const FileEntry& entry, const std::wstring& destPath,
+                          const std::wstring& downloadFolder, std::stop_token stopToken);
+
+} // namespace Orv
