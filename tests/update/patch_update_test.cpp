@@ -56,6 +56,16 @@ protected:
         ASSERT_EQ(published.exitCode, 0U) << published.output;
     }
     std::wstring MirrorPath() const { return Support::MirrorRoot() + L"\\" + mirrorName; }
+    // The mirror's objects with the suffix (".c" chunks, ".l" chunk lists).
+    std::vector<std::wstring> MirrorObjects(const wchar_t* suffix) const {
+        std::vector<std::wstring> found;
+        for (const auto& item : std::filesystem::recursive_directory_iterator(MirrorPath())) {
+            if (item.path().extension() == suffix) {
+                found.push_back(item.path().wstring());
+            }
+        }
+        return found;
+    }
     void UseMirror(const std::wstring& base) {
         WriteFileBytes(game / L".orvane\\mirrors.txt", WideToUtf8(base + mirrorName) + "/\n");
     }
@@ -105,10 +115,8 @@ TEST_F(PatchUpdate, ScatteredEditsFetchOnlyTheChunksTheOlderFileLacks) {
 
 TEST_F(PatchUpdate, WithoutChunkObjectsTheFileComesWhole) {
     EditAndPublish(3, 2);
-    for (const auto& item : std::filesystem::recursive_directory_iterator(MirrorPath())) {
-        if (item.path().extension() == L".c") {
-            std::filesystem::remove(item.path());
-        }
+    for (const std::wstring& chunk : MirrorObjects(L".c")) {
+        std::filesystem::remove(chunk);
     }
     Run();
     ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status());
@@ -118,12 +126,10 @@ TEST_F(PatchUpdate, WithoutChunkObjectsTheFileComesWhole) {
 
 TEST_F(PatchUpdate, AChunkListThatIsNotTheListedOneIsNotUsed) {
     EditAndPublish(3, 2);
-    for (const auto& item : std::filesystem::recursive_directory_iterator(MirrorPath())) {
-        if (item.path().extension() == L".l") {
-            std::string list = ReadFileOrEmpty(item.path().wstring());
-            list[10] = list[10] == 'a' ? 'b' : 'a';
-            WriteFileBytes(item.path().wstring(), list);
-        }
+    for (const std::wstring& path : MirrorObjects(L".l")) {
+        std::string list = ReadFileOrEmpty(path);
+        list[10] = list[10] == 'a' ? 'b' : 'a';
+        WriteFileBytes(path, list);
     }
     Run();
     ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status());
