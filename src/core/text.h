@@ -29,4 +29,9 @@ inline const wchar_t* Pick(const wchar_t* english, const wchar_t* turkish) {
     return IsTurkish() ? turkish : english;
 }
 
+// "Cancelled." in the UI language: what a stopped transfer or file operation reports.
+inline const wchar_t* CancelledText() {
+    return Pick(L"Cancelled.", L"İptal edildi.");
+}
+
 } // namespace Orv

@@ -1,6 +1,7 @@
 #include "update/chunk_list.h"
 
 #include "update/chunker.h"
+#include "update/sha256.h"
 
 #include <fmt/format.h>
 
@@ -9,10 +10,6 @@ namespace {
 
 // "<64 hex>\t<size>\t<object size>\n": 64 + 1 + 7 + 1 + 7 + 1 for the largest chunk and object.
 constexpr uint64_t kLongestLine = 81;
-
-bool IsLowerHex(std::string_view text) {
-    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
-}
 
 std::optional<uint64_t> ReadSize(std::string_view text, uint64_t most) {
     if (text.empty() || text.size() > 10 || (text.size() > 1 && text.front() == '0')) {
@@ -65,7 +62,7 @@ std::optional<std::vector<ChunkListEntry>> ParseChunkList(std::string_view text,
         position = end + 1;
         const size_t tab1 = line.find('\t');
         const size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
-        if (tab2 == std::string_view::npos || !IsLowerHex(line.substr(0, tab1))) {
+        if (tab2 == std::string_view::npos || !IsSha256Hex(line.substr(0, tab1))) {
             return std::nullopt;
         }
         const auto size = ReadSize(line.substr(tab1 + 1, tab2 - tab1 - 1), kChunkMax);

@@ -82,7 +82,7 @@ Outcome<Ok> CutFile(const std::wstring& path, std::stop_token stopToken, const C
             position = 0;
             while (!atEnd && filled < buffer.size()) {
                 if (stopToken.stop_requested()) {
-                    return Failure(Pick(L"Cancelled.", L"İptal edildi."));
+                    return Failure(CancelledText());
                 }
                 DWORD read = 0;
                 if (!::ReadFile(file.Get(), buffer.data() + filled,

@@ -103,10 +103,6 @@ Work BuildWork(const DownloadPhase& phase) {
     return work;
 }
 
-std::wstring Cancelled() {
-    return Pick(L"Cancelled.", L"İptal edildi.");
-}
-
 // Shows the file in the worker's slot while `bring` runs.
 Outcome<Ok> InSlot(UpdateProgress& progress, Slot& slot, const std::wstring& name, uint64_t total,
                    const std::function<Outcome<Ok>()>& bring) {
@@ -161,7 +157,7 @@ Outcome<Ok> FinishPatch(DownloadPhase& phase, Work& work, Slot& slot, size_t p) 
     const DownloadGroup& group = phase.groups[plan.group];
     const FileEntry& first = *group.entries.front();
     if (phase.workersStop.stop_requested()) {
-        return Failure(Cancelled());
+        return Failure(CancelledText());
     }
     std::wstring reason = L"a chunk could not be downloaded";
     if (!work.states[p].failed.load()) {
@@ -178,7 +174,7 @@ Outcome<Ok> FinishPatch(DownloadPhase& phase, Work& work, Slot& slot, size_t p) 
         reason = rebuilt.message;
     }
     if (phase.workersStop.stop_requested()) {
-        return Failure(Cancelled());
+        return Failure(CancelledText());
     }
     Log(fmt::format(L"patch {}: {}; downloading the whole file", first.path, reason));
     phase.progress.bytesTotal.fetch_add(first.zsize);

@@ -20,10 +20,6 @@ namespace {
 constexpr int kAttempts = 5;
 constexpr unsigned kPauseStepMs = 100;
 
-std::wstring CancelledMessage() {
-    return Pick(L"Cancelled.", L"İptal edildi.");
-}
-
 // What one Get call keeps between its steps.
 struct Transfer {
     UpdateProgress& progress;
@@ -89,7 +85,7 @@ Outcome<Ok> Downloader::Get(const FileEntry& entry, const std::wstring& destPath
     std::wstring lastMessage;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (stopToken.stop_requested()) {
-            return Failure(CancelledMessage());
+            return Failure(CancelledText());
         }
         if (attempt > 0 && !Pause(RetryPauseMs(attempt), stopToken)) {
             continue;

@@ -186,7 +186,7 @@ std::wstring HttpErrorText(const HttpResult& result) {
     }
     switch (result.error) {
     case ERROR_CANCELLED:
-        return Pick(L"Cancelled.", L"İptal edildi.");
+        return CancelledText();
     case ERROR_WINHTTP_TIMEOUT:
         return Pick(L"The connection timed out.", L"Bağlantı zaman aşımına uğradı.");
     case ERROR_WINHTTP_NAME_NOT_RESOLVED:

@@ -85,7 +85,7 @@ Outcome<Ok> AssemblePatch(const PatchPlan& plan, const FileEntry& entry, const s
         Outcome<Ok> result = Success();
         for (const PatchChunk& chunk : plan.chunks) {
             if (stopToken.stop_requested()) {
-                result = Failure(Pick(L"Cancelled.", L"İptal edildi."));
+                result = Failure(CancelledText());
                 break;
             }
             if (chunk.size > buffer.size()) {

@@ -68,9 +68,7 @@ Outcome<std::vector<ChunkListEntry>> FetchChunkList(const PatchSources& sources,
                                  text.size() > row.listSize ? L"longer than listed" : HttpErrorText(result));
             continue;
         }
-        Sha256 hash;
-        hash.Update(text.data(), text.size());
-        if (text.size() != row.listSize || hash.Finish() != row.listSha256) {
+        if (text.size() != row.listSize || Sha256Hex(text) != row.listSha256) {
             reason = fmt::format(L"chunk list from {}: not the listed content", mirror);
             continue;
         }
@@ -101,9 +99,7 @@ Outcome<PatchPlan> PlanOne(const PatchSources& sources, const DownloadGroup& gro
     }
     std::unordered_map<std::string, uint64_t> oldChunks; // sha256: first offset
     auto cut = CutFile(oldPath, stopToken, [&](uint64_t offset, std::span<const unsigned char> bytes) {
-        Sha256 hash;
-        hash.Update(bytes.data(), bytes.size());
-        if (auto digest = hash.Finish()) {
+        if (auto digest = Sha256Hex({reinterpret_cast<const char*>(bytes.data()), bytes.size()})) {
             oldChunks.try_emplace(std::move(*digest), offset);
         }
         return true;

@@ -84,6 +84,18 @@ std::optional<std::string> Sha256::Finish() {
     return HexDigest(reinterpret_cast<const unsigned char*>(digest->data()), digest->size());
 }
 
+std::optional<std::string> Sha256Hex(std::string_view bytes) {
+    Sha256 hash;
+    if (!hash.Update(bytes.data(), bytes.size())) {
+        return std::nullopt;
+    }
+    return hash.Finish();
+}
+
+bool IsSha256Hex(std::string_view text) {
+    return text.size() == 64 && text.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 std::optional<std::string> Sha256Digest(std::string_view bytes) {
     Sha256 hash;
     if (!hash.Update(bytes.data(), bytes.size())) {

@@ -37,6 +37,11 @@ std::string HexDigest(const unsigned char* bytes, size_t length);
 
 // The 32 bytes of the SHA-256 of the bytes; nothing when the hash failed.
 std::optional<std::string> Sha256Digest(std::string_view bytes);
+// The SHA-256 of the bytes as 64 lower-case hex digits; nothing when the hash failed.
+std::optional<std::string> Sha256Hex(std::string_view bytes);
+
+// True for a digest as Finish writes it: exactly 64 lower-case hex digits.
+bool IsSha256Hex(std::string_view text);
 
 // SHA-256 of a file, read in 1 MiB chunks with read, write and delete sharing; nothing when the
 // file cannot be opened or read, or a stop is requested. onProgress gets each chunk's length.

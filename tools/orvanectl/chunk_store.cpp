@@ -67,12 +67,6 @@ Outcome<bool> WriteNew(const std::wstring& target, std::string_view bytes) {
 
 } // namespace
 
-std::wstring SuffixedObjectPath(const std::wstring& mirrorRoot, const std::string& sha256,
-                                const wchar_t* suffix) {
-    const std::wstring hash = Utf8ToWide(sha256);
-    return fmt::format(L"{}\\{}\\{}{}", ObjectsFolder(mirrorRoot), hash.substr(0, 2), hash, suffix);
-}
-
 Outcome<ChunkedObject> WriteChunks(const std::wstring& mirrorRoot, const std::wstring& path,
                                    const ContentDigest& digest, unsigned workers, std::stop_token stop) {
     using Result = Outcome<ChunkedObject>;
@@ -80,10 +74,9 @@ Outcome<ChunkedObject> WriteChunks(const std::wstring& mirrorRoot, const std::ws
     std::vector<CutChunk> chunks;
     Sha256 whole;
     auto cut = CutFile(SystemPath(path), stop, [&](uint64_t offset, std::span<const unsigned char> bytes) {
-        Sha256 hash;
-        hash.Update(bytes.data(), bytes.size());
-        whole.Update(bytes.data(), bytes.size());
-        chunks.push_back({{hash.Finish().value_or(""), bytes.size(), 0}, offset});
+        const std::string_view chunk(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        whole.Update(chunk.data(), chunk.size());
+        chunks.push_back({{Sha256Hex(chunk).value_or(""), chunk.size(), 0}, offset});
         return true;
     });
     if (!cut) {
@@ -126,10 +119,9 @@ Outcome<ChunkedObject> WriteChunks(const std::wstring& mirrorRoot, const std::ws
             }
             filled += *read.value;
         }
-        Sha256 hash;
-        hash.Update(bytes.data(), bytes.size());
         const auto stream = Compress(bytes.data(), bytes.size());
-        if (hash.Finish() != chunk.entry.sha256 || !stream) {
+        if (Sha256Hex({reinterpret_cast<const char*>(bytes.data()), bytes.size()}) != chunk.entry.sha256 ||
+            !stream) {
             return Failure(stream ? Changed(path) : L"zlib failed");
         }
         auto made = WriteNew(target, *stream);
@@ -152,9 +144,7 @@ Outcome<ChunkedObject> WriteChunks(const std::wstring& mirrorRoot, const std::ws
         }
     }
     const std::string text = ChunkListText(list);
-    Sha256 listHash;
-    listHash.Update(text.data(), text.size());
-    result.listSha256 = listHash.Finish().value_or("");
+    result.listSha256 = Sha256Hex(text).value_or("");
     result.listSize = text.size();
     if (auto made = WriteNew(
             SuffixedObjectPath(mirrorRoot, result.listSha256, DownloadServer::kChunkListSuffix), text);

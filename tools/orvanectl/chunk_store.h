@@ -19,10 +19,6 @@ struct ChunkedObject {
     uint64_t writtenBytes = 0; // their bytes
 };
 
-// The object file of a chunk or a chunk list: the suffix is ".c" or ".l".
-std::wstring SuffixedObjectPath(const std::wstring& mirrorRoot, const std::string& sha256,
-                                const wchar_t* suffix);
-
 // Cuts the file into content-defined chunks, writes the object of every chunk the mirror lacks (on
 // `workers` threads) and the chunk list when the mirror lacks it. The file must still have the digest.
 Outcome<ChunkedObject> WriteChunks(const std::wstring& mirrorRoot, const std::wstring& path,

@@ -2,7 +2,6 @@
 
 #include "core/handles.h"
 #include "core/text.h"
-#include "orvanectl/chunk_store.h"
 #include "orvanectl/file_system.h"
 #include "orvanectl/zlib_stream.h"
 #include "update/sha256.h"

@@ -4,6 +4,7 @@
 #include "core/text.h"
 #include "orvanectl/file_system.h"
 #include "orvanectl/zlib_stream.h"
+#include "partners/download_server.h"
 #include "update/sha256.h"
 
 #include <fmt/xchar.h>
@@ -146,9 +147,13 @@ std::wstring ObjectsFolder(const std::wstring& mirrorRoot) {
 }
 
 std::wstring ObjectFilePath(const std::wstring& mirrorRoot, const std::string& sha256, bool compressed) {
+    return SuffixedObjectPath(mirrorRoot, sha256, compressed ? DownloadServer::kCompressedSuffix : L"");
+}
+
+std::wstring SuffixedObjectPath(const std::wstring& mirrorRoot, const std::string& sha256,
+                                const wchar_t* suffix) {
     const std::wstring hash = Utf8ToWide(sha256);
-    return fmt::format(L"{}\\{}\\{}{}", ObjectsFolder(mirrorRoot), hash.substr(0, 2), hash,
-                       compressed ? L".z" : L"");
+    return fmt::format(L"{}\\{}\\{}{}", ObjectsFolder(mirrorRoot), hash.substr(0, 2), hash, suffix);
 }
 
 std::wstring ObjectName(const std::string& sha256, bool compressed) {

@@ -30,6 +30,10 @@ std::wstring ObjectsFolder(const std::wstring& mirrorRoot);
 // The object file's absolute path.
 std::wstring ObjectFilePath(const std::wstring& mirrorRoot, const std::string& sha256, bool compressed);
 
+// The object file of a chunk or a chunk list: the suffix is ".c" or ".l" (or ".z", or none).
+std::wstring SuffixedObjectPath(const std::wstring& mirrorRoot, const std::string& sha256,
+                                const wchar_t* suffix);
+
 // The object's name relative to the mirror root, as "objects/<2 hex>/<sha256>[.z]".
 std::wstring ObjectName(const std::string& sha256, bool compressed);
 

@@ -2,7 +2,6 @@
 
 #include "core/paths.h"
 #include "core/text.h"
-#include "orvanectl/chunk_store.h"
 #include "orvanectl/file_system.h"
 #include "orvanectl/object_check.h"
 #include "orvanectl/work_queue.h"
@@ -37,9 +36,7 @@ std::vector<std::wstring> CheckChunkedFile(const std::wstring& root, const Chunk
     if (!text) {
         return {fmt::format(L"{}: {}", listName, text.message)};
     }
-    Sha256 listHash;
-    listHash.Update(text.value->data(), text.value->size());
-    if (text.value->size() != row.listSize || listHash.Finish() != row.listSha256) {
+    if (text.value->size() != row.listSize || Sha256Hex(*text.value) != row.listSha256) {
         return {fmt::format(L"{}: is not the chunk list the manifest names", listName)};
     }
     const auto list = ParseChunkList(*text.value, fileSize);
