@@ -132,19 +132,24 @@ Outcome<Ok> Downloader::Get(const FileEntry& entry, const std::wstring& destPath
                     transfer.Report(0);
                 }
             };
+            // No answer may grow the .part beyond the object's size.
             const HttpResult result =
                 HttpGet(DownloadServer::ObjectUrl(mirror, entry.sha256, ObjectSuffix(entry)), false, offset,
-                        sink, stopToken, onStatus);
+                        {entry.zsize, 0}, sink, stopToken, onStatus);
             file.Reset();
 
             if (writeError != 0) {
                 return Failure(WriteErrorText(writeError, part));
             }
-            if (result.status == 416) {
+            if (result.status == 416 || result.overLimit) {
                 ::DeleteFileW(part.c_str());
                 transfer.Report(0);
             }
-            if (result.error == 0 && (result.status == 200 || result.status == 206)) {
+            if (result.overLimit) {
+                lastMessage = CorruptObjectText();
+                Log(fmt::format(L"get {} from {} failed (attempt {}): longer than the object's {} bytes",
+                                entry.path, mirror, attempt + 1, entry.zsize));
+            } else if (result.error == 0 && (result.status == 200 || result.status == 206)) {
                 const uint64_t size = StatFile(part).size;
                 complete = size == entry.zsize;
                 if (!complete) {
@@ -176,6 +181,10 @@ Outcome<Ok> Downloader::Get(const FileEntry& entry, const std::wstring& destPath
         if (staged) {
             ::DeleteFileW(part.c_str());
             return staged;
+        }
+        if (stopToken.stop_requested()) {
+            // The object may be whole: the next run stages it again without a request.
+            return Failure(CancelledText());
         }
         lastMessage = staged.message;
         Log(fmt::format(L"place {}: {}", entry.path, lastMessage));

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <fmt/xchar.h>
 #include <vector>
 #include <winhttp.h>
@@ -22,6 +23,12 @@ using WinHttpHandle = UniqueHandle<WinHttpTraits>;
 
 constexpr DWORD kBufferSize = 262144;
 constexpr DWORD kCancelled = ERROR_CANCELLED;
+constexpr DWORD kResolveTimeoutMs = 15000;
+constexpr DWORD kConnectTimeoutMs = 15000;
+constexpr DWORD kSendTimeoutMs = 30000;
+constexpr DWORD kReceiveTimeoutMs = 30000;
+// A slow body is handed to the sink at least this often, so its progress shows.
+constexpr uint64_t kHandOnMs = 1000;
 
 HINTERNET CreateSession() {
     const std::wstring agent = DownloadServer::UserAgent();
@@ -39,7 +46,7 @@ HINTERNET CreateSession() {
         protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
         ::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
     }
-    ::WinHttpSetTimeouts(session, 15000, 15000, 30000, 30000);
+    ::WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
     DWORD connections = 16;
     ::WinHttpSetOption(session, WINHTTP_OPTION_MAX_CONNS_PER_SERVER, &connections, sizeof connections);
     return session;
@@ -73,6 +80,76 @@ uint64_t ContentLength(HINTERNET request) {
     return value;
 }
 
+// The clock of one request: its deadline, and the pace of its body once the answer has begun (the
+// body must grow by kPaceBytes within every kPaceWindowMs after the last time it did).
+class TransferClock {
+public:
+    explicit TransferClock(uint32_t deadlineMs) : start_(::GetTickCount64()), deadlineMs_(deadlineMs) {}
+
+    void BodyBegins() {
+        paceStart_ = ::GetTickCount64();
+        paceBytes_ = 0;
+    }
+
+    // Whether the transfer may go on now that its body holds `received` bytes.
+    bool Keeps(uint64_t received) {
+        const uint64_t now = ::GetTickCount64();
+        if (received - paceBytes_ >= kPaceBytes) {
+            paceStart_ = now;
+            paceBytes_ = received;
+        } else if (now - paceStart_ >= kPaceWindowMs) {
+            return false;
+        }
+        return !PastDeadline(now);
+    }
+
+    bool PastDeadline(uint64_t now = ::GetTickCount64()) const {
+        return deadlineMs_ != 0 && now - start_ >= deadlineMs_;
+    }
+
+    // How long the next wait for the server may last, in whole seconds: the receive time-out, or less
+    // when the pace window or the deadline ends sooner.
+    DWORD NextWait() const {
+        const uint64_t now = ::GetTickCount64();
+        uint64_t wait = kReceiveTimeoutMs;
+        const uint64_t paceEnd = paceStart_ + kPaceWindowMs;
+        wait = std::min(wait, paceEnd > now ? paceEnd - now : 1);
+        if (deadlineMs_ != 0) {
+            const uint64_t end = start_ + deadlineMs_;
+            wait = std::min(wait, end > now ? end - now : 1);
+        }
+        return static_cast<DWORD>((wait + 999) / 1000 * 1000);
+    }
+
+private:
+    uint64_t start_;
+    uint32_t deadlineMs_;
+    uint64_t paceStart_ = 0;
+    uint64_t paceBytes_ = 0;
+};
+
+// Lets the request wait at most `milliseconds` for each step; a deadline shorter than a step's usual
+// time-out shortens that step.
+void LimitWaits(HINTERNET request, DWORD milliseconds) {
+    ::WinHttpSetTimeouts(request, std::min(kResolveTimeoutMs, milliseconds),
+                         std::min(kConnectTimeoutMs, milliseconds), std::min(kSendTimeoutMs, milliseconds),
+                         std::min(kReceiveTimeoutMs, milliseconds));
+}
+
+// The most body bytes the answer may carry.
+uint64_t BodyLimit(const TransferLimits& limits, DWORD status, uint64_t rangeStart) {
+    if (status != 206) {
+        return limits.maxBytes;
+    }
+    return limits.maxBytes > rangeStart ? limits.maxBytes - rangeStart : 0;
+}
+
+HttpResult OverLimit(const HttpResult& answer) {
+    HttpResult result{0, kCancelled, answer.contentLength};
+    result.overLimit = true;
+    return result;
+}
+
 } // namespace
 
 void* HttpSession() {
@@ -80,8 +157,9 @@ void* HttpSession() {
     return session;
 }
 
-HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, const BodySink& sink,
-                   std::stop_token stopToken, const StatusCallback& onStatus) {
+HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, const TransferLimits& limits,
+                   const BodySink& sink, std::stop_token stopToken, const StatusCallback& onStatus) {
+    TransferClock clock(limits.deadlineMs);
     wchar_t host[256] = {};
     wchar_t path[2048] = {};
     wchar_t extra[1024] = {};
@@ -112,6 +190,9 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
     if (!request) {
         return Failed(::GetLastError());
     }
+    if (limits.deadlineMs != 0) {
+        LimitWaits(request.Get(), limits.deadlineMs);
+    }
 
     std::wstring headers;
     if (noCache) {
@@ -131,6 +212,9 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
     if (!::WinHttpReceiveResponse(request.Get(), nullptr)) {
         return Failed(::GetLastError());
     }
+    if (clock.PastDeadline()) {
+        return Failed(ERROR_WINHTTP_TIMEOUT);
+    }
 
     HttpResult result;
     DWORD status = 0;
@@ -142,30 +226,70 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
     if (status != 200 && status != 206) {
         return result;
     }
+    // A connection that closes early can look like the end of the body; a body shorter than its
+    // Content-Length is a dropped connection, as the system reports it elsewhere. A decoded body is
+    // longer than the Content-Length, which counts the encoded bytes.
+    const bool encoded = HasContentEncoding(request.Get());
+    const uint64_t limit = BodyLimit(limits, status, rangeStart);
+    if (!encoded && result.contentLength > limit) {
+        return OverLimit(result);
+    }
     if (onStatus) {
         onStatus(status);
     }
-    // A connection that closes early can look like the end of the body; a body shorter than its
-    // Content-Length is a dropped connection, as the system reports it elsewhere.
-    const uint64_t expected = HasContentEncoding(request.Get()) ? 0 : result.contentLength;
+    const uint64_t expected = encoded ? 0 : result.contentLength;
     uint64_t received = 0;
     std::vector<char> buffer(kBufferSize);
-    for (;;) {
-        if (stopToken.stop_requested()) {
-            return Failed(kCancelled);
+    clock.BodyBegins();
+    DWORD wait = kReceiveTimeoutMs;
+    for (bool ended = false; !ended;) {
+        // Each read takes what has arrived (a read of more waits until it is all there), so the pace
+        // and the stop are seen however slowly the body comes; the sink still gets whole buffers, or
+        // what came within a second.
+        size_t filled = 0;
+        const uint64_t handed = ::GetTickCount64();
+        while (filled < buffer.size() && !ended) {
+            if (stopToken.stop_requested()) {
+                return Failed(kCancelled);
+            }
+            // The system's own time-out ends a wait that lasts too long; it is shortened when the pace
+            // window or the deadline ends sooner.
+            if (const DWORD next = clock.NextWait(); next != wait) {
+                wait = next;
+                LimitWaits(request.Get(), wait);
+            }
+            DWORD available = 0;
+            if (!::WinHttpQueryDataAvailable(request.Get(), &available)) {
+                return Failed(::GetLastError());
+            }
+            DWORD read = 0;
+            if (available > 0 &&
+                !::WinHttpReadData(request.Get(), buffer.data() + filled,
+                                   static_cast<DWORD>(std::min<size_t>(available, buffer.size() - filled)),
+                                   &read)) {
+                return Failed(::GetLastError());
+            }
+            if (read == 0) {
+                ended = true;
+                break;
+            }
+            if (read > limit - received) {
+                return OverLimit(result);
+            }
+            received += read;
+            filled += read;
+            if (!clock.Keeps(received)) {
+                return Failed(ERROR_WINHTTP_TIMEOUT);
+            }
+            if (::GetTickCount64() - handed >= kHandOnMs) {
+                break;
+            }
         }
-        DWORD read = 0;
-        if (!::WinHttpReadData(request.Get(), buffer.data(), kBufferSize, &read)) {
-            return Failed(::GetLastError());
-        }
-        if (read == 0) {
-            return received < expected ? Failed(ERROR_WINHTTP_CONNECTION_ERROR) : result;
-        }
-        received += read;
-        if (!sink(std::span<const char>(buffer.data(), read))) {
+        if (filled > 0 && !sink(std::span<const char>(buffer.data(), filled))) {
             return Failed(kCancelled);
         }
     }
+    return received < expected ? Failed(ERROR_WINHTTP_CONNECTION_ERROR) : result;
 }
 
 std::wstring HttpErrorText(const HttpResult& result) {

@@ -14,6 +14,24 @@ struct HttpResult {
     uint32_t status = 0;
     uint32_t error = 0;
     uint64_t contentLength = 0;
+    // The body would have passed the transfer's size (or its Content-Length announced more): the
+    // transfer ended before those bytes reached the sink, with error 1223 as for a refusing sink.
+    bool overLimit = false;
+};
+
+// No mirror is trusted to be honest or fast. Once the answer has begun, a body that grows by less than
+// kPaceBytes in any kPaceWindowMs fails as timed out (error 12002), and so does a transfer that is
+// still running when its deadline has passed.
+inline constexpr uint64_t kPaceBytes = 4096;
+inline constexpr uint32_t kPaceWindowMs = 30000;
+
+// What one transfer may take.
+struct TransferLimits {
+    // The most bytes the whole resource may hold: a 200 body may hold that many, a 206 body that many
+    // less the range start.
+    uint64_t maxBytes = 0;
+    // When not 0, the time the whole request may take, from its start, in milliseconds.
+    uint32_t deadlineMs = 0;
 };
 
 // Receives the body chunk by chunk; returning false stops the transfer (reported as cancelled).
@@ -27,8 +45,9 @@ void* HttpSession();
 
 // GETs the URL and streams its body into the sink. With noCache the request asks for an uncached
 // answer and lets WinHTTP decode gzip/deflate; with rangeStart > 0 it asks for the bytes from there.
-HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, const BodySink& sink,
-                   std::stop_token stopToken, const StatusCallback& onStatus = {});
+// The sink never receives more than the limits allow, and the pace rule above applies to every body.
+HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, const TransferLimits& limits,
+                   const BodySink& sink, std::stop_token stopToken, const StatusCallback& onStatus = {});
 
 // The user-facing message for a result the caller treats as failed.
 std::wstring HttpErrorText(const HttpResult& result);

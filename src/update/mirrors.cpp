@@ -52,10 +52,12 @@ Outcome<Manifest> FetchManifest(const std::vector<std::wstring>& mirrors, const 
         std::string body;
         const auto sink = [&body](std::span<const char> chunk) {
             body.append(chunk.data(), chunk.size());
-            return body.size() < DownloadServer::kManifestLimit;
+            return true;
         };
+        // A body that reaches the limit ends as cancelled, and so does a mirror that takes too long.
+        const TransferLimits limits{DownloadServer::kManifestLimit - 1, kManifestDeadlineMs};
         const HttpResult result =
-            HttpGet(DownloadServer::ManifestUrl(base, ::GetTickCount64()), true, 0, sink, stopToken);
+            HttpGet(DownloadServer::ManifestUrl(base, ::GetTickCount64()), true, 0, limits, sink, stopToken);
         if (result.status != 200 || result.error != 0) {
             lastMessage = HttpErrorText(result);
             Log(fmt::format(L"manifest {}: {}", base, lastMessage));

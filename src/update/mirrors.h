@@ -3,11 +3,15 @@
 #include "update/manifest.h"
 #include "update/release_trust.h"
 
+#include <cstdint>
 #include <stop_token>
 #include <string>
 #include <vector>
 
 namespace Orv {
+
+// The time one mirror may take to deliver the manifest, in all.
+inline constexpr uint32_t kManifestDeadlineMs = 60000;
 
 // Base URLs ending in "/", from .orvane\mirrors.txt or else the built-in primary and fallback.
 std::vector<std::wstring> ReadMirrors(const std::wstring& gameFolder);

@@ -18,13 +18,12 @@ namespace {
 constexpr size_t kInputBuffer = 262144;
 constexpr size_t kOutputBuffer = 1048576;
 
-std::wstring CorruptMessage() {
-    return Pick(L"Downloaded file is corrupt (verification failed), downloading again.",
-                L"İndirilen dosya bozuk (doğrulama başarısız), yeniden indiriliyor.");
-}
-
 Outcome<Ok> Fatal(uint32_t code, const std::wstring& path) {
     return Failure(std::wstring(1, kFatalMarker) + WriteErrorText(code, path));
+}
+
+Outcome<Ok> Stopped() {
+    return Failure(std::wstring(1, kFatalMarker) + CancelledText());
 }
 
 uint64_t SizeOnDisk(const std::wstring& path) {
@@ -77,6 +76,10 @@ InflateResult InflateInto(HANDLE input, HANDLE output, uint64_t expectedSize, st
         stream.next_in = in.data();
         stream.avail_in = read;
         while (stream.avail_in > 0 && result.lastResult != Z_STREAM_END) {
+            if (stopToken.stop_requested()) {
+                stop = true;
+                break;
+            }
             stream.next_out = out.data();
             stream.avail_out = static_cast<uInt>(out.size());
             result.lastResult = inflate(&stream, Z_NO_FLUSH);
@@ -133,12 +136,17 @@ Outcome<Ok> InflateToStaging(const FileEntry& entry, const std::wstring& partPat
     if (inflated.lastResult != Z_STREAM_END || inflated.count != entry.size ||
         inflated.digest != entry.sha256) {
         ::DeleteFileW(staging.c_str());
-        return Failure(CorruptMessage());
+        return stopToken.stop_requested() ? Stopped() : Failure(CorruptObjectText());
     }
     return Success();
 }
 
 } // namespace
+
+std::wstring CorruptObjectText() {
+    return Pick(L"Downloaded file is corrupt (verification failed), downloading again.",
+                L"İndirilen dosya bozuk (doğrulama başarısız), yeniden indiriliyor.");
+}
 
 std::wstring StagingPath(const std::wstring& destPath) {
     return destPath + L".ovnew";
@@ -164,8 +172,11 @@ Outcome<Ok> StageObject(const FileEntry& entry, const std::wstring& partPath, co
         source = staging;
     } else {
         const auto digest = Sha256OfFile(partPath, stopToken);
+        if (stopToken.stop_requested()) {
+            return Stopped();
+        }
         if (!digest || *digest != entry.sha256 || SizeOnDisk(partPath) != entry.size) {
-            return Failure(CorruptMessage());
+            return Failure(CorruptObjectText());
         }
         if (const DWORD error = FlushFileData(partPath); error != ERROR_SUCCESS) {
             return Fatal(error, partPath);

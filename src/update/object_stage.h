@@ -11,13 +11,17 @@ namespace Orv {
 // A message that begins with this marker tells the downloader not to try again.
 inline constexpr wchar_t kFatalMarker = L'!';
 
+// The message of an object that is not the file it should be; the object is downloaded again.
+std::wstring CorruptObjectText();
+
 // The staging file beside a destination: the destination's path with ".ovnew" appended.
 std::wstring StagingPath(const std::wstring& destPath);
 
 // Turns a finished object (.part) into the verified file at destPath: inflates a compressed object
 // into the staging file while counting and hashing, or hashes a stored one in place; then moves the
 // verified file over the destination in one step. A corrupt object fails retryably; input/output
-// failures fail with the fatal marker.
+// failures fail with the fatal marker, and so does a stop request (the cancellation text), which
+// leaves the object for the next run.
 Outcome<Ok> StageObject(const FileEntry& entry, const std::wstring& partPath, const std::wstring& destPath,
                         std::stop_token stopToken);
 

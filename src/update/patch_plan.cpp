@@ -55,17 +55,17 @@ Outcome<std::vector<ChunkListEntry>> FetchChunkList(const PatchSources& sources,
         std::string text;
         const auto sink = [&](std::span<const char> piece) {
             text.append(piece.data(), piece.size());
-            return text.size() <= row.listSize;
+            return true;
         };
         const HttpResult result =
             HttpGet(DownloadServer::ObjectUrl(mirror, row.listSha256, DownloadServer::kChunkListSuffix),
-                    false, 0, sink, stopToken);
+                    false, 0, {row.listSize, 0}, sink, stopToken);
         if (stopToken.stop_requested()) {
             return Result::Failure(HttpErrorText(result));
         }
         if (result.status != 200 || result.error != 0) {
             reason = fmt::format(L"chunk list from {}: {}", mirror,
-                                 text.size() > row.listSize ? L"longer than listed" : HttpErrorText(result));
+                                 result.overLimit ? L"longer than listed" : HttpErrorText(result));
             continue;
         }
         if (text.size() != row.listSize || Sha256Hex(text) != row.listSha256) {

@@ -19,6 +19,12 @@ A rule holds any of:
     flip_at      the body byte at this file offset is sent XOR 0xFF
     ignore_range answer a range request with 200 and the whole file
     delay_ms     sleep this long between body chunks of "chunk" bytes (default 65536)
+    endless      after the bytes asked for, send filler bytes without end (the server gives up
+                 after 64 MiB of them); pair it with length or no_length
+    length       the Content-Length header says this many bytes, whatever is sent
+    no_length    no Content-Length header: the body ends when the connection closes
+    from_request the rule holds from this request of the path on (1-based); earlier requests are
+                 answered as without a rule
 
 Request counts start again from zero whenever the rules are read again. Every request is
 appended to <root>/_fault/requests.log as one tab-separated line: path, query, Range,
@@ -88,7 +94,9 @@ class Rules:
 
 
 RULE_KEYS = {"status": int, "drop_after": int, "drop_times": int, "flip_at": int, "ignore_range": bool,
-             "delay_ms": int, "chunk": int}
+             "delay_ms": int, "chunk": int, "endless": bool, "length": int, "no_length": bool,
+             "from_request": int}
+ENDLESS_LIMIT = 64 << 20
 
 
 def checked_rules(rules):
@@ -174,6 +182,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if error:
             self.answer_text(500, error + "\n", raw_path, query)
             return
+        if number < rule.get("from_request", 1):
+            rule = {}
         if "status" in rule:
             status = rule["status"]
             self.answer_text(status, "%d %s\n" % (status, REASONS.get(status, ("",))[0]), raw_path, query)
@@ -231,7 +241,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.record(raw_path, query, status)
         self.send_response(status)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(length))
+        if rule.get("no_length"):
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(rule.get("length", length)))
         self.send_header("Accept-Ranges", "bytes")
         if status == 206:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
@@ -250,6 +263,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.wfile.write(data)
             offset += len(data)
             sent += len(data)
+        if rule.get("endless"):
+            filler = b"\xA5" * chunk
+            for _ in range(ENDLESS_LIMIT // chunk):
+                if delay > 0:
+                    time.sleep(delay)
+                self.wfile.write(filler)
+            self.close_connection = True
         if drop:
             self.drop_connection()
 

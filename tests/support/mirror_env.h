@@ -37,8 +37,11 @@ uint64_t NginxObjectBytes(const std::string& folder);
 // (default 1): the first K requests send the full Content-Length but only N body bytes, then the
 // connection closes; "flip_at": N (the byte at file offset N is sent XOR 0xFF); "ignore_range":
 // true (a range request gets 200 and the whole file); "delay_ms": N with "chunk": bytes (default
-// 65536): a pause between body chunks. Every new set of rules starts the request counts again; rules
-// the server cannot read make it answer 500 to everything.
+// 65536): a pause between body chunks; "endless": true: filler bytes follow the file without end
+// (the server gives up after 64 MiB), with "length": N (the Content-Length says N) or "no_length": true
+// (none: the body ends when the connection closes); "from_request": N: the rule holds from the N-th
+// request of the path on. Every new set of rules starts the request counts again; rules the server
+// cannot read make it answer 500 to everything.
 void SetFaultRules(const std::string& json);
 // No rules: the fault server behaves like nginx.
 void ClearFaultRules();

@@ -94,4 +94,21 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
     }
 }
 
+LargestFileWatch::LargestFileWatch(std::vector<std::wstring> paths)
+    : thread_([this, paths = std::move(paths)](std::stop_token stop) {
+          while (!stop.stop_requested()) {
+              for (const std::wstring& path : paths) {
+                  WIN32_FILE_ATTRIBUTE_DATA data{};
+                  if (::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+                      const uint64_t size =
+                          (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+                      if (size > largest_.load()) {
+                          largest_.store(size);
+                      }
+                  }
+              }
+              std::this_thread::sleep_for(std::chrono::milliseconds(2));
+          }
+      }) {}
+
 } // namespace Orv::Support

@@ -1,7 +1,11 @@
 #pragma once
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace Orv::Support {
 
@@ -33,5 +37,17 @@ std::wstring BinaryFolder();
 
 // Polls the condition every 50 ms until it holds or the time is up; returns its last value.
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit);
+
+// Watches, from its making to its end, the size of the largest of the files (each may come and go).
+// Files are asked one by one and never held open, so the folders stay free to change.
+class LargestFileWatch {
+public:
+    explicit LargestFileWatch(std::vector<std::wstring> paths);
+    uint64_t Largest() const { return largest_.load(); }
+
+private:
+    std::atomic<uint64_t> largest_{0};
+    std::jthread thread_;
+};
 
 } // namespace Orv::Support

@@ -232,6 +232,32 @@ TEST_F(DownloaderTest, StopDuringTheTransferEndsAsCancelledAndKeepsThePart) {
     EXPECT_EQ(Support::FaultRequests().size(), 1U);
 }
 
+TEST_F(DownloaderTest, StopWhileAFinishedObjectIsStagedKeepsItAndTheNextGetNeedsNoRequest) {
+    // Large enough to take a while to inflate and hash, small as an object.
+    const std::string content(256 << 20, 'z');
+    const FileEntry entry = PublishObject(L"dl_stage_stop", L"big.dat", content, true);
+    Support::WriteFileBytes(Part(entry), Support::Deflate(content));
+    const std::wstring staging = game / L"big.dat.ovnew";
+    std::stop_source stop;
+    std::jthread stopper([&] {
+        while (!Support::Exists(staging) && !Support::Exists(game / L"big.dat")) {
+            std::this_thread::yield();
+        }
+        stop.request_stop();
+    });
+    const std::vector<std::wstring> mirrors{FaultBase() + L"dl_stage_stop/"};
+    const auto stopped = Get(entry, mirrors, 0, stop.get_token());
+    EXPECT_EQ(stopped.message, L"Cancelled.");
+    EXPECT_EQ(Support::ReadFileOrEmpty(Part(entry)).size(), entry.zsize);
+    EXPECT_FALSE(Support::Exists(staging));
+    EXPECT_FALSE(LogHas("Downloaded file is corrupt"));
+
+    const auto again = Get(entry, mirrors);
+    ASSERT_TRUE(again.ok()) << Narrow(again.message);
+    EXPECT_TRUE(Support::FaultRequests().empty());
+    EXPECT_EQ(Support::ReadFileOrEmpty(game / L"big.dat") == content, true);
+}
+
 TEST_F(DownloaderTest, StopBeforeTheFirstAttemptMakesNoRequest) {
     const FileEntry entry = PublishObject(L"dl_stopped", L"x.bin", "abc", false);
     std::stop_source stop;

@@ -32,11 +32,13 @@ struct Received {
     HttpResult result;
 };
 
+constexpr TransferLimits kAnySize{UINT64_MAX, 0};
+
 Received Get(const std::wstring& url, bool noCache = false, uint64_t rangeStart = 0,
-             std::stop_token stop = {}) {
+             std::stop_token stop = {}, TransferLimits limits = kAnySize) {
     Received r;
     r.result = HttpGet(
-        url, noCache, rangeStart,
+        url, noCache, rangeStart, limits,
         [&](std::span<const char> chunk) {
             if (r.body.empty()) {
                 r.events.push_back("first byte");
@@ -150,7 +152,7 @@ TEST_F(HttpGetTest, StopRequestedWhileTheBodyStreamsEndsAfterTheChunkAsCancelled
     std::stop_source stop;
     size_t received = 0;
     const HttpResult result = HttpGet(
-        FaultBase() + L"http/slow.bin", false, 0,
+        FaultBase() + L"http/slow.bin", false, 0, kAnySize,
         [&](std::span<const char> chunk) {
             received += chunk.size();
             stop.request_stop();
@@ -164,7 +166,7 @@ TEST_F(HttpGetTest, StopRequestedWhileTheBodyStreamsEndsAfterTheChunkAsCancelled
 }
 
 TEST_F(HttpGetTest, SinkRefusingEndsTheRequestAsCancelled) {
-    const HttpResult result = HttpGet(Support::HttpBase() + L"http/data.bin", false, 0,
+    const HttpResult result = HttpGet(Support::HttpBase() + L"http/data.bin", false, 0, kAnySize,
                                       [](std::span<const char>) { return false; }, {});
     EXPECT_EQ(result.error, static_cast<uint32_t>(ERROR_CANCELLED));
 }
@@ -178,6 +180,23 @@ TEST_F(HttpGetTest, DroppedConnectionIsAFailureNotAShortSuccess) {
     const Received second = Get(FaultBase() + L"http/big.bin");
     EXPECT_EQ(second.result.status, 200U);
     EXPECT_EQ(second.body.size(), 600000U);
+}
+
+TEST_F(HttpGetTest, ABodyBeyondTheResourcesSizeEndsBeforeTheSinkGetsIt) {
+    const std::wstring url = Support::HttpBase() + L"http/data.bin";
+    EXPECT_EQ(Get(url, false, 0, {}, {1000, 0}).body, data);
+    EXPECT_EQ(Get(url, false, 300, {}, {1000, 0}).body, data.substr(300));
+    for (const uint64_t range : {0U, 300U}) {
+        const Received cut = Get(url, false, range, {}, {999, 0});
+        EXPECT_TRUE(cut.result.overLimit);
+        EXPECT_EQ(cut.result.error, static_cast<uint32_t>(ERROR_CANCELLED));
+        EXPECT_TRUE(cut.body.empty());
+    }
+    // Without a length the body is cut where it passes the size.
+    Support::SetFaultRules(R"({"/http/data.bin": {"no_length": true, "endless": true}})");
+    const Received endless = Get(FaultBase() + L"http/data.bin", false, 0, {}, {1000, 0});
+    EXPECT_TRUE(endless.result.overLimit);
+    EXPECT_LE(endless.body.size(), 1000U);
 }
 
 TEST_F(HttpGetTest, RequestHeadersCarryTheUserAgentAndNothingExtraByDefault) {

@@ -10,8 +10,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 #include <random>
+#include <set>
 
 using namespace std::chrono_literals;
 
@@ -30,7 +34,7 @@ protected:
         mirrorName = L"patch_" + std::to_wstring(::GetTickCount64());
         archive = Support::RandomBytes(kArchiveSize, 31);
         WriteSource();
-        WriteFileBytes(source / L"readme.txt", "read me\n");
+        WriteFileBytes(source / L"readme.txt", readme);
         Publish(1);
         UseMirror(Support::HttpBase());
         Run();
@@ -82,7 +86,7 @@ protected:
     void ExpectTheRelease() {
         EXPECT_EQ(ReadFileOrEmpty(game / L"data\\archive.pak"), archive);
         EXPECT_EQ(ReadFileOrEmpty(game / L"data\\archive copy.pak"), archive);
-        EXPECT_EQ(ReadFileOrEmpty(game / L"readme.txt"), "read me\n");
+        EXPECT_EQ(ReadFileOrEmpty(game / L"readme.txt"), readme);
         for (const std::wstring& path : Support::FilesBelow(game.Path())) {
             EXPECT_FALSE(path.ends_with(L".ovnew")) << WideToUtf8(path);
         }
@@ -91,6 +95,7 @@ protected:
 
     std::wstring mirrorName;
     std::string archive;
+    std::string readme = "read me\n";
     Support::TempFolder source;
     Support::TempFolder game;
     UpdateProgress progress;
@@ -178,6 +183,84 @@ TEST_F(PatchUpdate, AKilledPatchUpdateGoesOnWithTheChunksItHas) {
     EXPECT_LE(toFetch[1] + kept, toFetch[0]) << log;
     ExpectTheRelease();
 }
+
+// A mirror whose answers do not end: with no length, or with one far beyond the object's.
+class EndlessMirror : public PatchUpdate, public ::testing::WithParamInterface<const char*> {
+protected:
+    // The URL path of an object file of the mirror folder.
+    std::string UrlPath(const std::wstring& object) const {
+        std::string path = WideToUtf8(object.substr(Support::MirrorRoot().size()));
+        std::replace(path.begin(), path.end(), '\\', '/');
+        return path;
+    }
+};
+
+TEST_P(EndlessMirror, AnswersThatDoNotEndAreCutAtTheObjectsSizeAndTheNextMirrorServes) {
+    readme = "read me, release 2\n";
+    WriteFileBytes(source / L"readme.txt", readme);
+    EditAndPublish(3, 2);
+    const Manifest release = Support::ReadManifest(MirrorPath());
+    // The chunk list, every chunk and the one whole object this update fetches.
+    std::vector<std::wstring> endless = MirrorObjects(L".l");
+    const std::vector<std::wstring> chunks = MirrorObjects(L".c");
+    endless.insert(endless.end(), chunks.begin(), chunks.end());
+    endless.push_back(Support::ObjectPath(MirrorPath(), Support::EntryOf(release, L"readme.txt")));
+    std::string rules = "{";
+    for (const std::wstring& object : endless) {
+        rules += (rules.size() > 1 ? ", \"" : "\"") + UrlPath(object) + "\": " + GetParam();
+    }
+    Support::SetFaultRules(rules + "}");
+    WriteFileBytes(game / L".orvane\\mirrors.txt", WideToUtf8(Support::FaultBase() + mirrorName + L"/\n" +
+                                                              Support::HttpBase() + mirrorName + L"/\n"));
+    uint64_t ahead = 0; // the most the progress ever showed beyond its total
+    std::atomic<bool> ended{false};
+    {
+        // Every file the download folder may hold for these objects.
+        std::vector<std::wstring> downloads;
+        for (const std::wstring& object : endless) {
+            const std::wstring name = object.substr(object.find_last_of(L'\\') + 1);
+            const std::wstring sha = name.substr(0, 64);
+            for (const std::wstring& suffix : {name + L".part", sha + L".chunk"}) {
+                downloads.push_back(game / (L".orvane\\download\\" + suffix));
+            }
+        }
+        const Support::LargestFileWatch watch(downloads);
+        std::jthread progressWatch([&] {
+            while (!ended.load()) {
+                const uint64_t total = progress.bytesTotal.load();
+                const uint64_t done = progress.bytesDone.load();
+                if (progress.phase.load() == Phase::Downloading && done > total) {
+                    ahead = std::max(ahead, done - total);
+                }
+                std::this_thread::yield();
+            }
+        });
+        Run();
+        ended.store(true);
+        // The largest object the update fetches is a chunk object, 2 MiB at the most.
+        EXPECT_LE(watch.Largest(), 2U << 20);
+    }
+    ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status()) << LogText();
+    EXPECT_EQ(ahead, 0U);
+    // Every first attempt went to the endless mirror.
+    std::set<std::string> asked;
+    for (const auto& request : Support::FaultRequests()) {
+        asked.insert(request.path);
+    }
+    ASSERT_EQ(release.chunkedFiles.size(), 1U);
+    const std::string& list = release.chunkedFiles[0].listSha256;
+    EXPECT_TRUE(
+        asked.contains("/" + WideToUtf8(mirrorName) + "/objects/" + list.substr(0, 2) + "/" + list + ".l"));
+    EXPECT_NE(LogText().find("get readme.txt from " + WideToUtf8(Support::FaultBase() + mirrorName) +
+                             "/ failed (attempt 1): longer than the object's"),
+              std::string::npos)
+        << LogText();
+    ExpectTheRelease();
+}
+
+INSTANTIATE_TEST_SUITE_P(Bodies, EndlessMirror,
+                         ::testing::Values(R"({"endless": true, "no_length": true})",
+                                           R"({"endless": true, "length": 8589934592})"));
 
 } // namespace
 } // namespace Orv

@@ -1,6 +1,7 @@
 // orvprobe: a program that updates itself the way the launcher does, for the self-update tests.
 //
-//   orvprobe.exe run <mirror base URL> [pass args]   fetch the manifest and call SelfUpdate on itself
+//   orvprobe.exe run <mirror base URL>[|<next>...] [pass args]
+//                                                    fetch the manifest and call SelfUpdate on itself
 //   orvprobe.exe --updated [...]                      the successor: records how it was started
 //
 // Both write what happened to the file named by ORV_PROBE_OUT (".first" and ".successor" appended).
@@ -42,7 +43,12 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     OpenLog(JoinPath(JoinPath(folder, kDataFolderName), kLogFileName));
-    const std::vector<std::wstring> mirrors{argv[2]};
+    std::vector<std::wstring> mirrors;
+    for (std::wstring list = argv[2]; !list.empty();) {
+        const size_t bar = list.find(L'|');
+        mirrors.push_back(list.substr(0, bar));
+        list = bar == std::wstring::npos ? L"" : list.substr(bar + 1);
+    }
     int index = 0;
     const auto manifest = FetchManifest(mirrors, {}, {}, index);
     if (!manifest) {

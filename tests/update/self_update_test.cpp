@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 using namespace std::chrono_literals;
 
 namespace Orv {
@@ -35,9 +37,13 @@ protected:
     }
 
     std::string Run(const std::wstring& mirrorFolder, const std::wstring& passArgs = {}) {
+        return RunFrom(Support::HttpBase() + mirrorFolder + L"/", passArgs);
+    }
+    // The mirrors' base URLs are separated by "|".
+    std::string RunFrom(const std::wstring& mirrors, const std::wstring& passArgs = {}) {
         ::SetEnvironmentVariableW(L"ORV_PROBE_OUT", (folder / L"probe").c_str());
-        Support::ChildProcess p = Support::StartProcess(
-            exe, L"run " + Support::HttpBase() + mirrorFolder + L"/ " + passArgs, folder.Path());
+        Support::ChildProcess p =
+            Support::StartProcess(exe, L"run " + mirrors + L" " + passArgs, folder.Path());
         ::SetEnvironmentVariableW(L"ORV_PROBE_OUT", nullptr);
         EXPECT_EQ(p.WaitExit(60s), 0U);
         return ReadFileOrEmpty(folder / L"probe.first");
@@ -96,6 +102,32 @@ TEST_F(SelfUpdating, SuccessorThatCannotStartIsRolledBack) {
     EXPECT_NE(LogText().find(" CreateProcess " + Narrow(exe) + ": "), std::string::npos);
     EXPECT_FALSE(Exists(folder / L"probe.successor"));
 }
+
+class EndlessLauncherMirror : public SelfUpdating, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(EndlessLauncherMirror, AnAnswerThatDoesNotEndIsCutAtTheObjectsSizeAndTheNextMirrorServes) {
+    const std::string next = original + "appended release bytes";
+    const std::wstring mirror = L"su_endless_" + std::to_wstring(::GetTickCount64());
+    PublishLauncher(mirror, next);
+    FileEntry launcher = Support::PublishObject(mirror, L"Orvane.exe", next, true);
+    const std::string object =
+        "/" + Narrow(mirror) + "/objects/" + launcher.sha256.substr(0, 2) + "/" + launcher.sha256 + ".z";
+    Support::SetFaultRules("{\"" + object + "\": " + GetParam() + "}");
+    const std::wstring part = folder / (L".orvane\\download\\" + Utf8ToWide(launcher.sha256) + L".z.part");
+    {
+        const Support::LargestFileWatch watch({part, exe + L".new"});
+        EXPECT_EQ(RunFrom(Support::FaultBase() + mirror + L"/|" + Support::HttpBase() + mirror + L"/"),
+                  "restarted phase 8");
+        EXPECT_LE(watch.Largest(), std::max<uint64_t>(launcher.zsize, next.size()));
+    }
+    EXPECT_EQ(ReadFileOrEmpty(exe), next);
+    EXPECT_NE(LogText().find("failed (attempt 1): longer than the object's"), std::string::npos) << LogText();
+    Support::WaitUntil([&] { return Exists(folder / L"probe.successor"); }, 60s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bodies, EndlessLauncherMirror,
+                         ::testing::Values(R"({"endless": true, "no_length": true})",
+                                           R"({"endless": true, "length": 8589934592})"));
 
 } // namespace
 } // namespace Orv
