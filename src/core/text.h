@@ -14,6 +14,10 @@ inline std::string WideToUtf8(std::wstring_view text) {
     return WideToUtf8(text.data(), text.size());
 }
 
+// Whether the bytes are UTF-8 as the standard defines it: no stray or missing continuation bytes,
+// overlong forms, surrogates or values beyond U+10FFFF.
+bool IsValidUtf8(std::string_view bytes);
+
 // Human-readable size in binary units: "{} B", "{:.0f} KB", "{:.1f} MB", "{:.2f} GB".
 std::wstring SizeText(uint64_t bytes);
 

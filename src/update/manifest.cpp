@@ -1,9 +1,13 @@
 #include "update/manifest.h"
 
 #include "core/text.h"
+#include "update/release_path.h"
 
 #include <fmt/xchar.h>
 
+#include <windows.h>
+
+#include <algorithm>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -83,11 +87,6 @@ bool IsHexHash(std::string_view hash) {
     return hash.size() == 64 && hash.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
 }
 
-bool IsRefusedPath(const std::wstring& path) {
-    return path.empty() || path.front() == L'\\' || path.find(L':') != std::wstring::npos ||
-           path.find(L"..") != std::wstring::npos;
-}
-
 // A file row: "f", sha256, size, zsize, "z" or other, kind, path. Returns the failure detail.
 std::optional<std::wstring> ParseFileRow(const std::vector<std::string_view>& fields, Manifest& manifest) {
     if (fields.size() != 7 || !IsHexHash(fields[1]) || fields[5].size() != 1) {
@@ -104,14 +103,9 @@ std::optional<std::wstring> ParseFileRow(const std::vector<std::string_view>& fi
     entry.zsize = *zsize;
     entry.compressed = fields[4] == "z";
     entry.kind = fields[5][0];
-    entry.path = Utf8ToWide(fields[6]);
-    for (wchar_t& c : entry.path) {
-        if (c == L'/') {
-            c = L'\\';
-        }
-    }
-    if (IsRefusedPath(entry.path)) {
-        return L"path " + entry.path;
+    entry.path = ReleasePathOf(fields[6]);
+    if (!IsValidUtf8(fields[6]) || IsRefusedPath(entry.path)) {
+        return L"path " + PrintablePath(entry.path);
     }
     manifest.files.push_back(std::move(entry));
     return std::nullopt;
@@ -157,6 +151,36 @@ std::optional<std::wstring> ParseKeyLine(std::string_view key, std::string_view 
 }
 
 } // namespace
+
+std::wstring ReleasePathOf(std::string_view utf8) {
+    std::wstring path = Utf8ToWide(utf8);
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+std::wstring PrintablePath(std::wstring path) {
+    for (wchar_t& c : path) {
+        if (c < L' ') {
+            c = L'\uFFFD';
+        }
+    }
+    return path;
+}
+
+std::optional<std::wstring> LaunchProblem(const Manifest& manifest) {
+    std::wstring launch = manifest.launch;
+    std::replace(launch.begin(), launch.end(), L'/', L'\\');
+    if (IsRefusedPath(launch)) {
+        return std::wstring(L"not a path inside the game folder");
+    }
+    for (const FileEntry& file : manifest.files) {
+        if (::CompareStringOrdinal(file.path.c_str(), static_cast<int>(file.path.size()), launch.c_str(),
+                                   static_cast<int>(launch.size()), TRUE) == CSTR_EQUAL) {
+            return std::nullopt;
+        }
+    }
+    return std::wstring(L"no file of the release");
+}
 
 Outcome<Manifest> ParseManifest(std::string text) {
     Manifest manifest;

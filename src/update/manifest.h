@@ -2,7 +2,9 @@
 #include "core/outcome.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Orv {
@@ -46,7 +48,18 @@ struct Manifest {
     std::string text;                      // the whole input, unchanged
 };
 
-// Parses manifest.txt (format 1). Never returns a partial manifest.
+// Parses manifest.txt (format 1). Never returns a partial manifest. A file row whose path is not
+// UTF-8 or is refused (update/release_path.h) fails the parse.
 Outcome<Manifest> ParseManifest(std::string text);
+
+// A path as a manifest writes it (UTF-8, "/" or "\\"), with backslashes.
+std::wstring ReleasePathOf(std::string_view utf8);
+
+// The path with every control character shown as U+FFFD, for messages and log lines.
+std::wstring PrintablePath(std::wstring path);
+
+// Why the manifest's `launch` cannot be started (a refused path, or no file of the release), or
+// nothing when it names a file of the release (any letter case). Not used for an empty `launch`.
+std::optional<std::wstring> LaunchProblem(const Manifest& manifest);
 
 } // namespace Orv

@@ -159,6 +159,52 @@ TEST_F(ManifestParse, UnsafePathsAreRefusedWithTheConvertedPath) {
     EXPECT_EQ(refused("notes..txt"), L"Could not read the file list (path notes..txt)");
 }
 
+// Names that Windows cuts, strips or takes for a device would make a row name another file than the
+// one it lists, and the launcher's own data folder is not the release's.
+TEST_F(ManifestParse, PathsThatWindowsWouldReadOtherwiseAreRefused) {
+    const auto parses = [&](const std::string& path) {
+        return ParseManifest("format\t1\n" + Row("1\t1\t-\t-\t" + path)).ok();
+    };
+    for (const std::string& path : {std::string("data/x.bin\0.txt", 15),
+                                    std::string("bell\x07ring"),
+                                    std::string("new\x1fline"),
+                                    std::string("CON"),
+                                    std::string("data/nul.txt"),
+                                    std::string("Com1.log"),
+                                    std::string("lpt9"),
+                                    std::string("aux .txt"),
+                                    std::string("data/prn/x"),
+                                    std::string("conout$"),
+                                    std::string("dot./x"),
+                                    std::string("data/x."),
+                                    std::string("space /x"),
+                                    std::string("data/x "),
+                                    std::string("a//b"),
+                                    std::string("data/"),
+                                    std::string(".orvane/mirrors.txt"),
+                                    std::string(".ORVANE\\filecache.txt"),
+                                    std::string("bad\xC3\x28utf8"),
+                                    std::string("over\xC0\xAFlong"),
+                                    std::string("cut\xE2\x82")}) {
+        EXPECT_FALSE(parses(path)) << path;
+    }
+    EXPECT_EQ(ParseManifest("format\t1\n" + Row("1\t1\t-\t-\tbell\x07ring")).message,
+              L"Could not read the file list (path bell\uFFFDring)");
+    for (const std::string path : {"console.txt", "com10", "lpt0.txt", "nul_x", "sub/.orvane/x", ".orvanex",
+                                   "data/.hidden", "Türkçe/ğ.txt", "a.b.c"}) {
+        EXPECT_TRUE(parses(path)) << path;
+    }
+}
+
+TEST_F(ManifestParse, TheLaunchProgramMustBeAFileOfTheRelease) {
+    Manifest m = Parsed("format\t1\nlaunch\tbin/Game.exe\n" + Row("1\t1\t-\t-\tBIN\\game.exe"));
+    EXPECT_FALSE(LaunchProblem(m));
+    for (const wchar_t* launch : {L"other.exe", L"..\\Game.exe", L"C:\\bin\\game.exe", L"bin\\game.exe."}) {
+        m.launch = launch;
+        EXPECT_TRUE(LaunchProblem(m)) << WideToUtf8(launch);
+    }
+}
+
 TEST_F(ManifestParse, NumbersReadLikeTheStandardConversions) {
     const Manifest m = Parsed("format\t 1x\nrelease\t+7\n" + Row(" 12abc\t0034\t-\t-\ta"));
     EXPECT_EQ(m.release, 7);

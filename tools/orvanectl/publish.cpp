@@ -11,8 +11,10 @@
 #include "orvanectl/tree_walk.h"
 #include "orvanectl/work_queue.h"
 #include "partners/download_server.h"
+#include "partners/game_client.h"
 #include "update/chunker.h"
 #include "update/manifest.h"
+#include "update/release_path.h"
 
 #include <fmt/xchar.h>
 
@@ -46,6 +48,12 @@ std::optional<std::wstring> PathProblem(const std::wstring& path) {
     }
     if (Utf8ToWide(WideToUtf8(path)) != path) {
         return L"its name is not valid Unicode";
+    }
+    std::wstring windowsPath = path;
+    std::replace(windowsPath.begin(), windowsPath.end(), L'/', L'\\');
+    if (IsRefusedPath(windowsPath)) {
+        return L"the launcher refuses device names (CON, NUL, COM1, ...) and names that end in a dot or a "
+               L"blank";
     }
     return std::nullopt;
 }
@@ -166,6 +174,16 @@ Outcome<Collected> CollectFiles(const PublishRequest& request, const LineSink& s
     if (auto checked = CheckPaths(collected.files); !checked) {
         return Result::Failure(checked.message);
     }
+    if (!request.launch.empty()) {
+        const std::wstring launch = SlashPath(request.launch);
+        const bool listed =
+            std::any_of(collected.files.begin(), collected.files.end(),
+                        [&](const ReleaseFile& file) { return CompareIgnoringCase(file.path, launch) == 0; });
+        if (!listed) {
+            say(fmt::format(L"note: --launch \"{}\" names no file of the release; launchers start {} instead",
+                            request.launch, GameClient::kDefaultLaunch));
+        }
+    }
     return Result::Success(std::move(collected));
 }
 
@@ -188,6 +206,24 @@ Outcome<Ok> HashFiles(std::vector<ReleaseFile>& files, const LineSink& say) {
     return hashed;
 }
 
+// Launchers that hold a release refuse an older one, so a mirror never goes back: the release must
+// not be lower than that of the manifest the mirror serves now (the same number publishes it again).
+Outcome<Ok> CheckReleaseOrder(const std::wstring& mirrorRoot, int32_t release) {
+    auto text =
+        ReadWholeFile(JoinPath(mirrorRoot, DownloadServer::kManifestName), DownloadServer::kManifestLimit);
+    if (!text) {
+        return Success();
+    }
+    const auto current = ParseManifest(std::move(*text.value));
+    if (current && current.value->release > release) {
+        return Failure(
+            fmt::format(L"The mirror \"{}\" serves release {}: release {} is older, which launchers "
+                        L"with a release key refuse. Publish release {} or higher.",
+                        mirrorRoot, current.value->release, release, current.value->release));
+    }
+    return Success();
+}
+
 } // namespace
 
 Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& say) {
@@ -207,6 +243,9 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
     }
     std::vector<ReleaseFile>& files = collected.value->files;
     const std::wstring& mirrorRoot = collected.value->mirrorRoot;
+    if (auto order = CheckReleaseOrder(mirrorRoot, request.release); !order) {
+        return Result::Failure(order.message);
+    }
     if (auto hashed = HashFiles(files, say); !hashed) {
         return Result::Failure(hashed.message);
     }
