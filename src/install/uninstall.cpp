@@ -13,6 +13,7 @@
 #include "install/shortcut.h"
 #include "partners/game_client.h"
 #include "update/manifest.h"
+#include "update/release_floor.h"
 
 #include <windows.h>
 
@@ -148,6 +149,8 @@ int UninstallRun(const std::wstring& folder, uint32_t pid, bool quiet) {
         return kExitNoInstallation;
     }
 
+    // Named by the folder's long path, which is known only while the folder is there.
+    RemoveReleaseFloor(folder);
     const ListedRemoval removal = RemoveListedFiles(folder, ListedFiles(std::move(*manifestText)));
     for (const std::wstring& name : FixedFiles()) {
         ::DeleteFileW(JoinPath(folder, name).c_str());

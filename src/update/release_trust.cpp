@@ -4,10 +4,13 @@
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "update/release_floor.h"
 #include "update/release_signature.h"
 
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
 #include <fmt/xchar.h>
 
 namespace Orv {
@@ -68,32 +71,52 @@ std::optional<uint64_t> ParseUtcTime(std::wstring_view text) {
     return (static_cast<uint64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
 }
 
-ReleaseTrust TrustForRun(const std::string& publicKey, const std::wstring& dataFolder) {
-    ReleaseTrust trust{publicKey, std::nullopt};
-    if (publicKey.empty()) {
-        return trust;
-    }
-    const std::wstring copy = JoinPath(dataFolder, L"manifest.txt");
+namespace {
+
+// The release of the game folder's copy of the last manifest applied; a copy that cannot be read or
+// parsed gives none, with a log line.
+std::optional<int32_t> CopyFloor(const std::wstring& gameFolder) {
+    const std::wstring copy = JoinPath(JoinPath(gameFolder, kDataFolderName), L"manifest.txt");
     const DWORD attributes = ::GetFileAttributesW(copy.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
-            Log(fmt::format(L"release floor: {} cannot be read: {}; no floor", copy, ErrorText(error)));
+            Log(fmt::format(L"release floor: {} cannot be read: {}; not counted", copy, ErrorText(error)));
         }
-        return trust;
+        return std::nullopt;
     }
     auto bytes = ReadFileBytes(copy);
     if (!bytes) {
-        Log(fmt::format(L"release floor: {} cannot be read; no floor", copy));
-        return trust;
+        Log(fmt::format(L"release floor: {} cannot be read; not counted", copy));
+        return std::nullopt;
     }
     const auto parsed = ParseManifest(std::move(*bytes));
     if (!parsed) {
-        Log(fmt::format(L"release floor: {}: {}; no floor", copy, parsed.message));
+        Log(fmt::format(L"release floor: {}: {}; not counted", copy, parsed.message));
+        return std::nullopt;
+    }
+    return parsed.value->release;
+}
+
+} // namespace
+
+ReleaseTrust TrustForRun(const std::string& publicKey, const std::wstring& gameFolder) {
+    ReleaseTrust trust{publicKey, std::nullopt};
+    if (publicKey.empty()) {
         return trust;
     }
-    trust.floorRelease = parsed.value->release;
+    const auto copy = CopyFloor(gameFolder);
+    const auto kept = ReadReleaseFloor(gameFolder);
+    if (copy || kept) {
+        trust.floorRelease = std::max(copy.value_or(INT32_MIN), kept.value_or(INT32_MIN));
+    }
     return trust;
+}
+
+void KeepReleaseFloor(const std::string& publicKey, const std::wstring& gameFolder, int32_t release) {
+    if (!publicKey.empty()) {
+        RaiseReleaseFloor(gameFolder, release);
+    }
 }
 
 std::optional<std::wstring> SignatureRefusal(std::string_view text, const ReleaseTrust& trust) {

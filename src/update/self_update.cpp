@@ -4,6 +4,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "install/process_launch.h"
+#include "update/release_trust.h"
 #include "update/sha256.h"
 
 #include <windows.h>
@@ -79,6 +80,8 @@ bool SelfUpdate(const Manifest& manifest, const UpdateParams& params, const Down
         RestoreLauncher(exe, old);
         return false;
     }
+    // The successor waits for this process to end, so it reads the raised floor.
+    KeepReleaseFloor(params.releaseKey, params.gameFolder, manifest.release);
     progress.phase.store(Phase::Restarting);
     return true;
 }

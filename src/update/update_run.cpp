@@ -12,6 +12,7 @@
 #include "update/file_check.h"
 #include "update/mirrors.h"
 #include "update/patch_plan.h"
+#include "update/release_trust.h"
 #include "update/self_update.h"
 #include "update/version_stamp.h"
 
@@ -42,6 +43,7 @@ void Finish(const UpdateParams& params, UpdateProgress& progress, const Manifest
     }
     // Uninstallation reads this copy later: a cut copy would make it miss files.
     ReplaceFileBytes(JoinPath(dataFolder, L"manifest.txt"), manifest.text);
+    KeepReleaseFloor(params.releaseKey, params.gameFolder, manifest.release);
     Register(params.gameFolder, manifest.clientVersion);
     std::error_code ignored;
     std::filesystem::remove_all(downloader.DownloadFolder(), ignored);
@@ -69,7 +71,7 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     const std::vector<std::wstring> mirrors = ReadMirrors(params.gameFolder);
     int mirrorIndex = 0;
     Outcome<Manifest> fetched =
-        FetchManifest(mirrors, TrustForRun(params.releaseKey, dataFolder), stopToken, mirrorIndex);
+        FetchManifest(mirrors, TrustForRun(params.releaseKey, params.gameFolder), stopToken, mirrorIndex);
     if (!fetched) {
         Fail(progress,
              fmt::format(L"{}\n{}",
@@ -81,12 +83,22 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     if (manifest.badChunkRows > 0) {
         Log(fmt::format(L"manifest: {} chunk rows that do not parse are ignored", manifest.badChunkRows));
     }
+    std::wstring launch = GameClient::kDefaultLaunch;
+    if (!manifest.launch.empty()) {
+        // PLAY starts only a program of the release.
+        if (const auto problem = LaunchProblem(manifest)) {
+            Log(fmt::format(L"manifest: launch {} is ignored ({}); PLAY starts {}",
+                            PrintablePath(manifest.launch), *problem, launch));
+        } else {
+            launch = manifest.launch;
+        }
+    }
     {
         std::lock_guard guard(progress.lock);
         progress.release = manifest.release;
         progress.clientVersion = manifest.clientVersion;
         progress.server = manifest.server;
-        progress.launch = manifest.launch.empty() ? GameClient::kDefaultLaunch : manifest.launch;
+        progress.launch = std::move(launch);
     }
 
     const Downloader downloader(params.gameFolder, mirrors, mirrorIndex, progress);

@@ -96,5 +96,20 @@ TEST_F(Incremental, ObjectStoredInTheOtherFormIsReusedWithItsOwnSize) {
     EXPECT_EQ(Support::RunOrvanectl({L"verify", mirror}).exitCode, 0U);
 }
 
+TEST_F(Incremental, AnOlderReleaseIsRefusedAndTheSameOneIsPublishedAgain) {
+    const RunResult fifth = RunPublish(game, mirror, 5);
+    ASSERT_EQ(fifth.exitCode, 0U) << fifth.output;
+    const std::string manifest = ReadFileOrEmpty(mirror + L"\\manifest.txt");
+    const auto before = FilesBelow(mirror);
+    WriteFileBytes(game + L"\\text.txt", std::string(100000, 'b'));
+    const RunResult older = RunPublish(game, mirror, 4);
+    EXPECT_EQ(older.exitCode, 1U);
+    EXPECT_NE(older.output.find("serves release 5: release 4 is older"), std::string::npos) << older.output;
+    EXPECT_EQ(ReadFileOrEmpty(mirror + L"\\manifest.txt"), manifest);
+    EXPECT_EQ(FilesBelow(mirror), before);
+    const RunResult again = RunPublish(game, mirror, 5);
+    EXPECT_EQ(again.exitCode, 0U) << again.output;
+}
+
 } // namespace
 } // namespace Orv

@@ -8,6 +8,7 @@
 #include "support/mirror_helpers.h"
 #include "support/test_folder.h"
 #include "update/mirrors.h"
+#include "update/release_floor.h"
 #include "update/release_trust.h"
 
 #include <gtest/gtest.h>
@@ -110,23 +111,50 @@ TEST_F(SignedRelease, WithoutAKeyEveryManifestIsTakenAsBefore) {
     }
 }
 
-TEST_F(SignedRelease, TheFloorIsTheReleaseOfTheLastManifestAppliedAndAnUnreadableCopyGivesNone) {
-    const std::wstring data = folder / L".orvane";
-    Support::MakeDirectories(data);
-    EXPECT_FALSE(TrustForRun(Support::kPublisherKey, data).floorRelease);
-    Support::WriteFileBytes(data + L"\\manifest.txt", Release(7));
-    EXPECT_EQ(TrustForRun(Support::kPublisherKey, data).floorRelease, 7);
-    EXPECT_FALSE(TrustForRun("", data).floorRelease);
+TEST_F(SignedRelease, TheFloorIsTheHigherOfTheCopyAndTheRegistryAndWhatCannotBeReadCountsForNothing) {
+    const std::wstring game = folder.Path();
+    const std::wstring copy = folder / L".orvane\\manifest.txt";
+    const auto floor = [&] { return TrustForRun(Support::kPublisherKey, game).floorRelease; };
+    Support::MakeDirectories(folder / L".orvane");
+    EXPECT_FALSE(floor());
+    Support::WriteFileBytes(copy, Release(7));
+    EXPECT_EQ(floor(), 7);
+    EXPECT_FALSE(TrustForRun("", game).floorRelease);
     EXPECT_EQ(LogText().find("release floor"), std::string::npos);
 
-    Support::WriteFileBytes(data + L"\\manifest.txt", "format\t1\nrelease\t9\n");
-    EXPECT_FALSE(TrustForRun(Support::kPublisherKey, data).floorRelease);
-    EXPECT_NE(LogText().find("manifest.txt: Could not read the file list (empty); no floor"),
+    // Kept only with a key, and only ever raised.
+    KeepReleaseFloor("", game, 9);
+    EXPECT_EQ(floor(), 7);
+    KeepReleaseFloor(Support::kPublisherKey, game, 9);
+    KeepReleaseFloor(Support::kPublisherKey, game, 8);
+    EXPECT_EQ(floor(), 9);
+    ::DeleteFileW(copy.c_str());
+    EXPECT_EQ(floor(), 9);
+    Support::WriteFileBytes(copy, "format\t1\nrelease\t12\n");
+    EXPECT_EQ(floor(), 9);
+    EXPECT_NE(LogText().find("manifest.txt: Could not read the file list (empty); not counted"),
               std::string::npos);
-    ::DeleteFileW((data + L"\\manifest.txt").c_str());
-    Support::MakeDirectories(data + L"\\manifest.txt");
-    EXPECT_FALSE(TrustForRun(Support::kPublisherKey, data).floorRelease);
-    EXPECT_NE(LogText().find("manifest.txt cannot be read; no floor"), std::string::npos);
+    ::DeleteFileW(copy.c_str());
+    Support::MakeDirectories(copy);
+    EXPECT_EQ(floor(), 9);
+    EXPECT_NE(LogText().find("manifest.txt cannot be read; not counted"), std::string::npos);
+    // The folder under another spelling has the same floor.
+    EXPECT_EQ(TrustForRun(Support::kPublisherKey, game + L"\\").floorRelease, 9);
+
+    // A value of another type cannot be read, counts for nothing, and is replaced by the next floor.
+    RemoveReleaseFloor(game);
+    EXPECT_FALSE(floor());
+    std::wstring name(MAX_PATH, L'\0');
+    name.resize(::GetFullPathNameW(game.c_str(), MAX_PATH, name.data(), nullptr));
+    ::CharUpperBuffW(name.data(), static_cast<DWORD>(name.size()));
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, kReleaseFloorKey, name.c_str(), REG_SZ, L"9", 4),
+              ERROR_SUCCESS);
+    EXPECT_FALSE(floor());
+    EXPECT_NE(LogText().find("cannot be read"), std::string::npos);
+    KeepReleaseFloor(Support::kPublisherKey, game, 3);
+    EXPECT_EQ(floor(), 3);
+    RemoveReleaseFloor(game);
+    EXPECT_FALSE(floor());
 }
 
 } // namespace
