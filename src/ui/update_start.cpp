@@ -45,7 +45,10 @@ void StartUpdate(bool repair) {
     ::EnableWindow(ui.repairButton, FALSE);
     SetTextIfChanged(ui.playButton, Pick(L"PLAY", L"BAŞLAT"));
 
-    UpdateParams params{app.gameFolder, repair, !app.noSelfUpdate, app.autoMode ? L"--auto" : L""};
+    // At most one self-update per start: the successor goes on with the launcher it is, so mirrors that
+    // disagree on the launcher cannot restart it for ever.
+    const bool selfUpdate = !app.noSelfUpdate && !app.afterSelfUpdate;
+    UpdateParams params{app.gameFolder, repair, selfUpdate, app.autoMode ? L"--auto" : L""};
     progress.phase.exchange(Phase::Starting);
     // A thread the system refuses surfaces as an exception that nothing handles; while the thread
     // is created that ends in ThreadNotCreated.

@@ -68,5 +68,41 @@ TEST_F(WindowLook, NewerLauncherReplacesItselfAndTheSuccessorFinishesTheRun) {
     EXPECT_TRUE(Support::WaitUntil([&] { return !Support::Exists(exe + L".old"); }, 10s));
 }
 
+// Mirrors that disagree on the launcher: the first serves one launcher once, then fails; the second
+// serves another. The successor of the one self-update goes on with the update as it is.
+TEST_F(WindowLook, MirrorsThatDisagreeOnTheLauncherReplaceItOncePerStart) {
+    const std::string original = Support::ReadFileOrEmpty(exe);
+    ASSERT_FALSE(original.empty());
+    Support::TempFolder launchers(L"orvnext");
+    Support::WriteFileBytes(launchers / L"first\\Orvane.exe", original + "the first mirror's launcher");
+    Support::WriteFileBytes(launchers / L"second\\Orvane.exe", original + "the second mirror's launcher");
+    Publish(2, {L"--launcher", launchers / L"first\\Orvane.exe"});
+    const auto second = Support::RunPublish(source.Path(), MirrorPath() + L"-second", 3,
+                                            {L"--launcher", launchers / L"second\\Orvane.exe"});
+    ASSERT_EQ(second.exitCode, 0U) << second.output;
+    Support::SetFaultRules("{\"/" + WideToUtf8(mirrorName) +
+                           "/manifest.txt\": {\"status\": 503, \"from_request\": 2}}");
+    Support::WriteFileBytes(game / L".orvane\\mirrors.txt",
+                            WideToUtf8(Support::FaultBase() + mirrorName + L"/\n" + Support::HttpBase() +
+                                       mirrorName + L"-second/\n"));
+
+    Support::ChildProcess& first = Start(L"--auto");
+    EXPECT_EQ(first.WaitExit(Support::kRunLimit), 0U) << LogText();
+    const std::string restarted = "start in " + WideToUtf8(game.Path()) + " (after self-update)\r\n";
+    ASSERT_TRUE(Support::WaitUntil(
+        [&] {
+            const std::string log = LogText();
+            const size_t at = log.find(restarted);
+            return at != std::string::npos && log.find("exit ", at) != std::string::npos;
+        },
+        Support::kRunLimit))
+        << LogText();
+    const std::string log = LogText();
+    EXPECT_NE(log.find("Update complete. Have fun!", log.find(restarted)), std::string::npos) << log;
+    EXPECT_EQ(log.find("self-update: restarting"), log.rfind("self-update: restarting")) << log;
+    EXPECT_TRUE(Support::ReadFileOrEmpty(exe) == original + "the first mirror's launcher");
+    Support::EndProcessesRunningFrom(game.Path());
+}
+
 } // namespace
 } // namespace Orv
