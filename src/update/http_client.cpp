@@ -103,6 +103,13 @@ public:
         return !PastDeadline(now);
     }
 
+    // Whether the pace window or the deadline has run out: a wait that the system ended then is this
+    // rule's time-out, whatever error the system gives it.
+    bool RanOut() const {
+        const uint64_t now = ::GetTickCount64();
+        return now - paceStart_ >= kPaceWindowMs || PastDeadline(now);
+    }
+
     bool PastDeadline(uint64_t now = ::GetTickCount64()) const {
         return deadlineMs_ != 0 && now - start_ >= deadlineMs_;
     }
@@ -259,15 +266,14 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
                 LimitWaits(request.Get(), wait);
             }
             DWORD available = 0;
-            if (!::WinHttpQueryDataAvailable(request.Get(), &available)) {
-                return Failed(::GetLastError());
-            }
             DWORD read = 0;
-            if (available > 0 &&
-                !::WinHttpReadData(request.Get(), buffer.data() + filled,
-                                   static_cast<DWORD>(std::min<size_t>(available, buffer.size() - filled)),
-                                   &read)) {
-                return Failed(::GetLastError());
+            if (!::WinHttpQueryDataAvailable(request.Get(), &available) ||
+                (available > 0 &&
+                 !::WinHttpReadData(request.Get(), buffer.data() + filled,
+                                    static_cast<DWORD>(std::min<size_t>(available, buffer.size() - filled)),
+                                    &read))) {
+                const DWORD error = ::GetLastError();
+                return Failed(clock.RanOut() ? static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT) : error);
             }
             if (read == 0) {
                 ended = true;
