@@ -4,6 +4,7 @@
 #include "install/registration.h"
 #include "install/shortcut.h"
 #include "install/uninstall.h"
+#include "update/release_floor.h"
 #include "support/registry.h"
 #include "support/user_install_state.h"
 #include "support/test_folder.h"
@@ -147,10 +148,12 @@ TEST_F(Removal, NothingOfTheUsersLeftRemovesTheFolderItsShortcutsAndBothKeys) {
     ASSERT_TRUE(CreateShortcut(Support::DesktopShortcut(), launcher));
     ASSERT_TRUE(CreateShortcut(Support::StartMenuShortcut(), other / L"Orvane.exe"));
     WriteKeys(game.Path());
+    RaiseReleaseFloor(game.Path(), 9);
     ASSERT_TRUE(Support::UserKeyExists(kUninstallKey));
     ASSERT_TRUE(Support::UserKeyExists(kConfigurationKey));
 
     EXPECT_EQ(UninstallRun(game.Path(), 0, true), 0);
+    EXPECT_FALSE(ReadReleaseFloor(game.Path()));
 
     EXPECT_FALSE(Exists(game.Path()));
     EXPECT_FALSE(Exists(Support::DesktopShortcut()));

@@ -283,6 +283,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 class FaultServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
+    # Twelve workers and the tests' own requests may all connect at once.
+    request_queue_size = 128
 
     def __init__(self, root, port):
         self.root = os.path.realpath(root)

@@ -332,7 +332,9 @@ publish   Publishes the game folder as release N into the mirror root: one objec
           Empty folders are not part of a release. A file that cannot be read ends the
           publish; manifest.txt is then left as it was.
 
-  --release N          release number, a whole number from 0 to 2147483647
+  --release N          release number, a whole number from 0 to 2147483647, not lower
+                       than that of the manifest the mirror serves (launchers with a
+                       release key refuse an older release)
   --client-version V   the game client's version, without spaces
   --server S           the "server" value of the manifest (left out when not given)
   --launch P           the program the launcher's PLAY button starts, relative to
