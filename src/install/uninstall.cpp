@@ -13,7 +13,7 @@
 #include "install/shortcut.h"
 #include "partners/game_client.h"
 #include "update/manifest.h"
-#include "update/release_floor.h"
+#include "update/trust/release_floor.h"
 
 #include <windows.h>
 

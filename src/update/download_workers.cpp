@@ -5,7 +5,7 @@
 #include "core/text.h"
 #include "core/log.h"
 #include "update/object_stage.h"
-#include "update/patch_assembly.h"
+#include "update/patch/patch_assembly.h"
 
 #include <windows.h>
 

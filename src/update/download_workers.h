@@ -4,7 +4,7 @@
 #include "update/downloader.h"
 #include "update/file_cache.h"
 #include "update/manifest.h"
-#include "update/patch_plan.h"
+#include "update/patch/patch_plan.h"
 #include "update/update_progress.h"
 
 #include <atomic>

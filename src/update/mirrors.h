@@ -1,7 +1,7 @@
 #pragma once
 #include "core/outcome.h"
 #include "update/manifest.h"
-#include "update/release_trust.h"
+#include "update/trust/release_trust.h"
 
 #include <cstdint>
 #include <stop_token>

@@ -4,7 +4,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "install/process_launch.h"
-#include "update/release_trust.h"
+#include "update/trust/release_trust.h"
 #include "update/sha256.h"
 
 #include <windows.h>

@@ -11,8 +11,8 @@
 #include "update/file_cache.h"
 #include "update/file_check.h"
 #include "update/mirrors.h"
-#include "update/patch_plan.h"
-#include "update/release_trust.h"
+#include "update/patch/patch_plan.h"
+#include "update/trust/release_trust.h"
 #include "update/self_update.h"
 #include "update/version_stamp.h"
 

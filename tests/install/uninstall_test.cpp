@@ -4,7 +4,7 @@
 #include "install/registration.h"
 #include "install/shortcut.h"
 #include "install/uninstall.h"
-#include "update/release_floor.h"
+#include "update/trust/release_floor.h"
 #include "support/registry.h"
 #include "support/user_install_state.h"
 #include "support/test_folder.h"

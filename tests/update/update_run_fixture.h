@@ -9,7 +9,7 @@
 #include "support/mirror_test.h"
 #include "support/object_fixture.h"
 #include "support/test_folder.h"
-#include "update/release_floor.h"
+#include "update/trust/release_floor.h"
 #include "update/update_run.h"
 
 #include <gtest/gtest.h>

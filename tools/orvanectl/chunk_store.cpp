@@ -5,8 +5,8 @@
 #include "orvanectl/file_system.h"
 #include "orvanectl/work_queue.h"
 #include "partners/download_server.h"
-#include "update/chunk_list.h"
-#include "update/chunker.h"
+#include "update/patch/chunk_list.h"
+#include "update/patch/chunker.h"
 #include "update/sha256.h"
 
 #include <fmt/xchar.h>

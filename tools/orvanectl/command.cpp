@@ -3,7 +3,7 @@
 #include "core/base64.h"
 #include "core/command_line.h"
 #include "core/text.h"
-#include "update/ecdsa_p256.h"
+#include "update/trust/ecdsa_p256.h"
 
 #include <fmt/xchar.h>
 

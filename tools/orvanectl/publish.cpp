@@ -12,7 +12,7 @@
 #include "orvanectl/work_queue.h"
 #include "partners/download_server.h"
 #include "partners/game_client.h"
-#include "update/chunker.h"
+#include "update/patch/chunker.h"
 #include "update/manifest.h"
 #include "update/release_path.h"
 

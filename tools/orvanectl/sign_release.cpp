@@ -5,7 +5,7 @@
 #include "orvanectl/signing_key.h"
 #include "partners/download_server.h"
 #include "update/manifest.h"
-#include "update/release_signature.h"
+#include "update/trust/release_signature.h"
 
 #include <fmt/xchar.h>
 

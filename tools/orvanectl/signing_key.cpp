@@ -4,8 +4,8 @@
 #include "core/handles.h"
 #include "core/text.h"
 #include "orvanectl/file_system.h"
-#include "update/ecdsa_p256.h"
-#include "update/release_signature.h"
+#include "update/trust/ecdsa_p256.h"
+#include "update/trust/release_signature.h"
 #include "update/sha256.h"
 
 #include <windows.h>

@@ -6,10 +6,10 @@
 #include "orvanectl/object_check.h"
 #include "orvanectl/work_queue.h"
 #include "partners/download_server.h"
-#include "update/chunk_list.h"
+#include "update/patch/chunk_list.h"
 #include "update/manifest.h"
-#include "update/release_signature.h"
-#include "update/release_trust.h"
+#include "update/trust/release_signature.h"
+#include "update/trust/release_trust.h"
 #include "update/sha256.h"
 
 #include <fmt/xchar.h>

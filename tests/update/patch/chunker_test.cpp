@@ -1,7 +1,7 @@
 // Content-defined chunks: the boundaries the format fixes, and the chunk lists that describe them.
 #include "support/test_folder.h"
-#include "update/chunk_list.h"
-#include "update/chunker.h"
+#include "update/patch/chunk_list.h"
+#include "update/patch/chunker.h"
 
 #include <gtest/gtest.h>
 

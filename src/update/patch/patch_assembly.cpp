@@ -1,8 +1,8 @@
-#include "update/patch_assembly.h"
+#include "update/patch/patch_assembly.h"
 
 #include "core/handles.h"
 #include "core/text.h"
-#include "update/chunker.h"
+#include "update/patch/chunker.h"
 #include "update/object_stage.h"
 #include "update/sha256.h"
 

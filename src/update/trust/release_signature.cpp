@@ -1,7 +1,7 @@
-#include "update/release_signature.h"
+#include "update/trust/release_signature.h"
 
 #include "core/base64.h"
-#include "update/ecdsa_p256.h"
+#include "update/trust/ecdsa_p256.h"
 #include "update/sha256.h"
 
 namespace Orv {

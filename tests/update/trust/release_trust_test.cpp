@@ -8,8 +8,8 @@
 #include "support/mirror_helpers.h"
 #include "support/test_folder.h"
 #include "update/mirrors.h"
-#include "update/release_floor.h"
-#include "update/release_trust.h"
+#include "update/trust/release_floor.h"
+#include "update/trust/release_trust.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "update/chunk_list.h"
+#include "update/patch/chunk_list.h"
 
-#include "update/chunker.h"
+#include "update/patch/chunker.h"
 #include "update/sha256.h"
 
 #include <fmt/format.h>

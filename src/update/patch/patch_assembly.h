@@ -1,7 +1,7 @@
 #pragma once
 #include "core/outcome.h"
 #include "update/manifest.h"
-#include "update/patch_plan.h"
+#include "update/patch/patch_plan.h"
 
 #include <stop_token>
 #include <string>

@@ -1,4 +1,4 @@
-#include "update/chunker.h"
+#include "update/patch/chunker.h"
 
 #include "core/handles.h"
 #include "core/text.h"

@@ -1,4 +1,4 @@
-#include "update/ecdsa_p256.h"
+#include "update/trust/ecdsa_p256.h"
 
 #include <string>
 

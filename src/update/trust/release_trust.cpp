@@ -1,11 +1,11 @@
-#include "update/release_trust.h"
+#include "update/trust/release_trust.h"
 
 #include "core/file_io.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/text.h"
-#include "update/release_floor.h"
-#include "update/release_signature.h"
+#include "update/trust/release_floor.h"
+#include "update/trust/release_signature.h"
 
 #include <windows.h>
 

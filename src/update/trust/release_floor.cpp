@@ -1,4 +1,4 @@
-#include "update/release_floor.h"
+#include "update/trust/release_floor.h"
 
 #include "core/handles.h"
 #include "core/log.h"
