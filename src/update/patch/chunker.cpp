@@ -2,9 +2,11 @@
 
 #include "core/handles.h"
 #include "core/text.h"
+#include "update/sha256.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <fmt/xchar.h>
@@ -62,7 +64,8 @@ size_t ChunkLength(const unsigned char* data, size_t length) {
     return end;
 }
 
-Outcome<Ok> CutFile(const std::wstring& path, std::stop_token stopToken, const ChunkVisitor& visit) {
+Outcome<Ok> CutFile(const std::wstring& path, std::stop_token stopToken, const ChunkVisitor& visit,
+                    size_t readSize) {
     FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -85,8 +88,9 @@ Outcome<Ok> CutFile(const std::wstring& path, std::stop_token stopToken, const C
                     return Failure(CancelledText());
                 }
                 DWORD read = 0;
-                if (!::ReadFile(file.Get(), buffer.data() + filled,
-                                static_cast<DWORD>(buffer.size() - filled), &read, nullptr)) {
+                const size_t room = std::min(buffer.size() - filled, std::max(readSize, kChunkMax + 1));
+                if (!::ReadFile(file.Get(), buffer.data() + filled, static_cast<DWORD>(room), &read,
+                                nullptr)) {
                     return Failure(fmt::format(L"{}: {}", path, ErrorText(::GetLastError())));
                 }
                 atEnd = read == 0;
@@ -103,6 +107,31 @@ Outcome<Ok> CutFile(const std::wstring& path, std::stop_token stopToken, const C
         position += length;
         offset += length;
     }
+}
+
+Outcome<FileChunks> HashChunks(const std::wstring& path, std::stop_token stopToken, std::string* whole,
+                               const std::function<void(uint64_t)>& onRead) {
+    FileChunks chunks;
+    Sha256 all;
+    auto cut = CutFile(path, stopToken, [&](uint64_t offset, std::span<const unsigned char> bytes) {
+        if (auto digest = Sha256Hex({reinterpret_cast<const char*>(bytes.data()), bytes.size()})) {
+            chunks.try_emplace(std::move(*digest), offset);
+        }
+        if (whole != nullptr) {
+            all.Update(bytes.data(), bytes.size());
+        }
+        if (onRead) {
+            onRead(offset + bytes.size());
+        }
+        return true;
+    });
+    if (!cut) {
+        return Outcome<FileChunks>::Failure(cut.message);
+    }
+    if (whole != nullptr) {
+        *whole = all.Finish().value_or(std::string());
+    }
+    return Outcome<FileChunks>::Success(std::move(chunks));
 }
 
 } // namespace Orv

@@ -7,6 +7,7 @@
 #include <span>
 #include <stop_token>
 #include <string>
+#include <unordered_map>
 
 // Content-defined chunks of large files. A rolling gear hash is fed byte by byte from the chunk's
 // 64 KiB point on; a cut follows the first byte at which the hash's top 18 bits are zero before
@@ -34,6 +35,16 @@ using ChunkVisitor = std::function<bool(uint64_t offset, std::span<const unsigne
 // Reads the file from its start and hands every chunk to the visitor in order, reading in large
 // pieces. Fails with a message naming the file when it cannot be read, when a stop is requested
 // ("Cancelled."), or when the visitor returns false (then with an empty message).
-Outcome<Ok> CutFile(const std::wstring& path, std::stop_token stopToken, const ChunkVisitor& visit);
+// `readSize` bounds each read (from kChunkMax + 1 up; tests use odd sizes).
+Outcome<Ok> CutFile(const std::wstring& path, std::stop_token stopToken, const ChunkVisitor& visit,
+                    size_t readSize = 8 * kChunkMax);
+
+// The chunks a file holds: each chunk's sha256 and the offset of its first place.
+using FileChunks = std::unordered_map<std::string, uint64_t>;
+
+// Cuts the file and hashes its chunks in one read: the chunks, and, when `whole` is not null, the
+// SHA-256 of the whole file into it. `onRead` (may be empty) hears how far the read has come.
+Outcome<FileChunks> HashChunks(const std::wstring& path, std::stop_token stopToken, std::string* whole,
+                               const std::function<void(uint64_t)>& onRead = {});
 
 } // namespace Orv

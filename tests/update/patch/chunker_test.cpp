@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 #include <set>
 #include <string>
 #include <vector>
@@ -70,6 +71,70 @@ TEST(Chunker, FindsTheBoundariesOfTheTestVectors) {
     EXPECT_EQ(cut, expected);
 }
 
+// The rule as the release format writes it down, kept apart from the launcher's code on purpose.
+std::vector<size_t> ReferenceLengths(const std::string& data) {
+    std::vector<uint64_t> gear;
+    uint64_t state = 0x4F7276616E65;
+    for (int i = 0; i < 256; ++i) {
+        state += 0x9E3779B97F4A7C15ULL;
+        uint64_t z = state;
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        gear.push_back(z ^ (z >> 31));
+    }
+    std::vector<size_t> lengths;
+    for (size_t s = 0; s < data.size();) {
+        const size_t n = data.size() - s;
+        size_t length = n;
+        if (n > 65536) {
+            const size_t end = std::min<size_t>(n, 1 << 20);
+            const size_t normal = std::min<size_t>(end, 1 << 18);
+            length = end;
+            uint64_t h = 0;
+            for (size_t i = 65536; i < end; ++i) {
+                h = (h << 1) + gear[static_cast<unsigned char>(data[s + i])];
+                if ((h >> (i < normal ? 46 : 49)) == 0) {
+                    length = i + 1;
+                    break;
+                }
+            }
+        }
+        lengths.push_back(length);
+        s += length;
+    }
+    return lengths;
+}
+
+TEST(Chunker, ReadingInPiecesOfAnySizeCutsAsTheDocumentedRule) {
+    Support::TempFolder folder;
+    // Data that often runs to the largest chunk (long runs of one byte), mixed with data that does not.
+    std::string data = Sample(21 << 20, 5);
+    for (size_t at = 3 << 20; at + (3 << 20) < data.size(); at += 5 << 20) {
+        std::fill(data.begin() + static_cast<std::ptrdiff_t>(at),
+                  data.begin() + static_cast<std::ptrdiff_t>(at + (3 << 20)), '\x5A');
+    }
+    for (const size_t size :
+         {size_t{20} << 20, size_t{21} << 20, (size_t{4} << 20) - 1, size_t{4} << 20, size_t{65537}}) {
+        const std::string file = data.substr(0, size);
+        Support::WriteFileBytes(folder / L"data.bin", file);
+        const std::vector<size_t> expected = ReferenceLengths(file);
+        for (const size_t piece :
+             {(size_t{1} << 20) + 1, (size_t{1} << 20) + 12345, size_t{3} << 20, size_t{8} << 20}) {
+            std::vector<size_t> cut;
+            ASSERT_TRUE(CutFile(
+                            folder / L"data.bin", {},
+                            [&](uint64_t offset, std::span<const unsigned char> bytes) {
+                                EXPECT_EQ(offset, std::accumulate(cut.begin(), cut.end(), uint64_t{0}));
+                                cut.push_back(bytes.size());
+                                return true;
+                            },
+                            piece)
+                            .ok());
+            EXPECT_EQ(cut, expected) << "file " << size << ", reads of " << piece;
+        }
+    }
+}
+
 TEST(Chunker, AnInsertionMovesOnlyTheBoundariesNearIt) {
     const std::string data = Sample(8 * 1024 * 1024, 1);
     const std::vector<size_t> original = Boundaries(data);
@@ -114,10 +179,13 @@ TEST(ChunkList, ReadsOnlyListsThatDescribeTheFile) {
              a + "\t65536\t65600\n" + b + "\t0100\t120\n", // not the plain number
              a + "\t65536\t65600\n" + b + "\t100\t0\n",    // an empty object
              std::string(64, 'A') + "\t65636\t100\n",      // upper-case hash
-             a + "\t1048577\t100\n",                       // larger than the largest chunk
          }) {
         EXPECT_FALSE(ParseChunkList(bad, 65636)) << bad;
     }
+    // Each limit alone: the sizes add up, so only the limit refuses.
+    EXPECT_TRUE(ParseChunkList(a + "\t1048576\t2097152\n", 1048576));
+    EXPECT_FALSE(ParseChunkList(a + "\t1048577\t100\n", 1048577));     // larger than the largest chunk
+    EXPECT_FALSE(ParseChunkList(a + "\t1048576\t2097153\n", 1048576)); // an object beyond 2 MiB
     // Many tiny chunks: more than the file holds at the smallest chunk size.
     std::string tiny;
     for (int i = 0; i < 4; ++i) {
