@@ -10,10 +10,11 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <functional>
-#include <memory>
+#include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <fmt/xchar.h>
+#include <functional>
 #include <thread>
 #include <unordered_map>
 
@@ -37,71 +38,71 @@ std::vector<DownloadGroup> GroupDownloads(const std::vector<const FileEntry*>& d
 
 namespace {
 
-enum class TaskKind { Whole, Chunk, Rebuild };
+enum class TaskKind { Plan, Whole, Chunk, Rebuild };
 
-// One piece of work: a group's whole object, a chunk that patches lack, or the rebuild of a patch
-// that lacks none.
+// One piece of work: a candidate's planning, a group's whole object, a chunk that patches lack, or the
+// rebuild of a patch whose chunks are all settled.
 struct DownloadTask {
     TaskKind kind;
-    size_t index;   // the group, the chunk, or the patch
-    uint64_t bytes; // to transfer, for the order
+    size_t index; // the candidate, the group, the chunk or the patch
 };
+
+enum class ChunkState { Waiting, Done, Failed, Unwanted };
 
 struct ChunkTask {
-    const FileEntry* entry;      // the chunk (FileEntry::chunk)
-    std::vector<size_t> patches; // the patches that need it
+    FileEntry entry;             // the chunk (ObjectKind::Chunk)
+    std::vector<size_t> patches; // the patches that wait for it
+    ChunkState state = ChunkState::Waiting;
 };
 
-struct PatchState {
-    std::atomic<size_t> pending{0}; // chunks not yet downloaded or given up
-    std::atomic<bool> failed{false};
+struct Patch {
+    PatchPlan plan;
+    size_t pending = 0;    // chunks not yet settled
+    bool failed = false;   // one of its chunks could not be fetched
     std::stop_source stop; // ends the patch's other chunk downloads once one failed
+    std::optional<std::stop_callback<std::function<void()>>> forward; // the phase's stop ends them too
 };
 
-// The work of one download phase, built before the workers start; only the states change.
+// The work of one download phase. Plans add work while it runs; everything below `mutex` is guarded by
+// it, and `ready` wakes the workers that wait for work while plans are still being made.
 struct Work {
-    std::vector<DownloadTask> tasks;
-    std::vector<ChunkTask> chunks;
-    std::unique_ptr<PatchState[]> states;
-};
+    explicit Work(DownloadPhase& phase) : phase(phase), chunkRoom(phase.chunkRoom) {}
 
-const std::vector<PatchPlan>& PatchesOf(const DownloadPhase& phase) {
-    static const std::vector<PatchPlan> none;
-    return phase.patches != nullptr ? *phase.patches : none;
-}
-
-Work BuildWork(const DownloadPhase& phase) {
-    Work work;
-    const std::vector<PatchPlan>& patches = PatchesOf(phase);
-    std::vector<bool> patched(phase.groups.size(), false);
-    work.states = std::make_unique<PatchState[]>(patches.size());
+    DownloadPhase& phase;
+    std::mutex mutex;
+    std::condition_variable_any ready;
+    std::deque<DownloadTask> queue;
+    size_t planning = 0; // plans not finished: they may add work
+    std::deque<Patch> patches;
+    std::deque<ChunkTask> chunks;
     std::unordered_map<std::string, size_t> chunkBySha;
-    for (size_t p = 0; p < patches.size(); ++p) {
-        patched[patches[p].group] = true;
-        for (const FileEntry& chunk : patches[p].fetch) {
-            const auto [found, isNew] = chunkBySha.try_emplace(chunk.sha256, work.chunks.size());
-            if (isNew) {
-                work.chunks.push_back({&chunk, {}});
-            }
-            work.chunks[found->second].patches.push_back(p);
-            work.states[p].pending.fetch_add(1);
+    uint64_t chunkRoom;
+
+    void AddTotal(int64_t bytes) { phase.progress.bytesTotal.fetch_add(static_cast<uint64_t>(bytes)); }
+
+    // Under the lock: the task is done next (front) or after what is queued.
+    void Push(DownloadTask task, bool front) {
+        if (front) {
+            queue.push_front(task);
+        } else {
+            queue.push_back(task);
         }
-        if (patches[p].fetch.empty()) {
-            work.tasks.push_back({TaskKind::Rebuild, p, 0});
+        ready.notify_one();
+    }
+
+    // The next task; nothing when the work is done or the phase stops.
+    std::optional<DownloadTask> Pop() {
+        std::unique_lock lock(mutex);
+        const std::stop_token stop = phase.workersStop.get_token();
+        ready.wait(lock, stop, [&] { return !queue.empty() || planning == 0; });
+        if (stop.stop_requested() || queue.empty()) {
+            return std::nullopt;
         }
+        const DownloadTask task = queue.front();
+        queue.pop_front();
+        return task;
     }
-    for (size_t g = 0; g < phase.groups.size(); ++g) {
-        if (!patched[g]) {
-            work.tasks.push_back({TaskKind::Whole, g, phase.groups[g].entries.front()->zsize});
-        }
-    }
-    for (size_t c = 0; c < work.chunks.size(); ++c) {
-        work.tasks.push_back({TaskKind::Chunk, c, work.chunks[c].entry->zsize});
-    }
-    std::stable_sort(work.tasks.begin(), work.tasks.end(),
-                     [](const DownloadTask& a, const DownloadTask& b) { return a.bytes > b.bytes; });
-    return work;
-}
+};
 
 // Shows the file in the worker's slot while `bring` runs.
 Outcome<Ok> InSlot(UpdateProgress& progress, Slot& slot, const std::wstring& name, uint64_t total,
@@ -150,89 +151,219 @@ Outcome<Ok> PlaceWhole(DownloadPhase& phase, Slot& slot, const DownloadGroup& gr
     return placed;
 }
 
-// Rebuilds the patch's file once all its chunks are in, or, when a chunk or the rebuild failed,
-// downloads the whole object instead.
-Outcome<Ok> FinishPatch(DownloadPhase& phase, Work& work, Slot& slot, size_t p) {
-    const PatchPlan& plan = PatchesOf(phase)[p];
-    const DownloadGroup& group = phase.groups[plan.group];
+// A patch that cannot help: the group's whole object is downloaded instead, and joins the total.
+Outcome<Ok> FallBack(Work& work, Slot& slot, const DownloadGroup& group, const std::wstring& reason) {
+    if (work.phase.workersStop.stop_requested()) {
+        return Failure(CancelledText());
+    }
     const FileEntry& first = *group.entries.front();
-    if (phase.workersStop.stop_requested()) {
-        return Failure(CancelledText());
-    }
-    std::wstring reason = L"a chunk could not be downloaded";
-    if (!work.states[p].failed.load()) {
-        Outcome<Ok> rebuilt = InSlot(phase.progress, slot, first.path, 0, [&] {
-            Outcome<Ok> result =
-                AssemblePatch(plan, first, JoinPath(phase.gameFolder, first.path),
-                              phase.downloader.DownloadFolder(), phase.workersStop.get_token());
-            return result ? CopyToTheOthers(phase, group) : result;
-        });
-        if (rebuilt) {
-            Remember(phase, group);
-            return rebuilt;
-        }
-        reason = rebuilt.message;
-    }
-    if (phase.workersStop.stop_requested()) {
-        return Failure(CancelledText());
-    }
     Log(fmt::format(L"patch {}: {}; downloading the whole file", first.path, reason));
-    phase.progress.bytesTotal.fetch_add(first.zsize);
-    return PlaceWhole(phase, slot, group);
+    work.AddTotal(static_cast<int64_t>(first.zsize));
+    return PlaceWhole(work.phase, slot, group);
 }
 
-// Downloads one chunk that patches lack; the worker that ends a patch's last chunk finishes the patch.
-Outcome<Ok> FetchChunk(DownloadPhase& phase, Work& work, Slot& slot, size_t c) {
-    const ChunkTask& task = work.chunks[c];
-    bool wanted = false;
-    for (const size_t p : task.patches) {
-        wanted = wanted || !work.states[p].failed.load();
+// Under the lock: the patch's chunks join the work (each chunk once), or its rebuild when it lacks none.
+void QueuePatch(Work& work, PatchPlan plan) {
+    const size_t p = work.patches.size();
+    Patch& patch = work.patches.emplace_back();
+    patch.plan = std::move(plan);
+    patch.forward.emplace(work.phase.workersStop.get_token(),
+                          std::function<void()>([&patch] { patch.stop.request_stop(); }));
+    for (const FileEntry& chunk : patch.plan.fetch) {
+        const auto [found, isNew] = work.chunkBySha.try_emplace(chunk.sha256, work.chunks.size());
+        if (isNew) {
+            work.chunks.push_back({chunk, {}, ChunkState::Unwanted});
+        }
+        ChunkTask& task = work.chunks[found->second];
+        switch (task.state) {
+        case ChunkState::Done:
+            continue;
+        case ChunkState::Failed:
+            patch.failed = true;
+            continue;
+        case ChunkState::Unwanted:
+            // New, or given up by patches that failed before: fetched for this one.
+            task.state = ChunkState::Waiting;
+            task.patches.clear();
+            work.AddTotal(static_cast<int64_t>(task.entry.zsize));
+            work.Push({TaskKind::Chunk, found->second}, true);
+            break;
+        case ChunkState::Waiting:
+            break;
+        }
+        task.patches.push_back(p);
+        ++patch.pending;
     }
-    if (wanted) {
-        // A chunk of one patch stops with it; a chunk that several need stops only with the phase.
-        const std::stop_token stop = task.patches.size() == 1 ? work.states[task.patches[0]].stop.get_token()
-                                                              : phase.workersStop.get_token();
-        const FileEntry& chunk = *task.entry;
-        const Outcome<Ok> fetched = InSlot(phase.progress, slot, chunk.path, chunk.zsize, [&] {
-            return phase.downloader.Get(chunk, ChunkFilePath(phase.downloader.DownloadFolder(), chunk.sha256),
-                                        &slot, stop);
+    if (patch.pending == 0) {
+        work.Push({TaskKind::Rebuild, p}, true);
+    }
+}
+
+// Fetches the candidate's chunk list and plans its patch; the plan's work joins the queue, or the whole
+// object when the patch cannot help.
+Outcome<Ok> Plan(Work& work, Slot& slot, size_t c) {
+    DownloadPhase& phase = work.phase;
+    const PatchCandidate& candidate = phase.candidates[c];
+    const DownloadGroup& group = phase.groups[candidate.group];
+    const FileEntry& first = *group.entries.front();
+    const std::stop_token stop = phase.workersStop.get_token();
+    const uint64_t listSize = candidate.row->listSize;
+    work.AddTotal(static_cast<int64_t>(listSize));
+    bool fetched = false;
+    Outcome<std::vector<ChunkListEntry>> list = Outcome<std::vector<ChunkListEntry>>::Failure(L"");
+    InSlot(phase.progress, slot, first.path, listSize, [&] {
+        list = FetchChunkList(candidate, first, phase.downloader, &slot, stop, &fetched);
+        return Success();
+    });
+    if (!fetched) {
+        work.AddTotal(-static_cast<int64_t>(listSize));
+    }
+    Outcome<PatchPlan> plan = Outcome<PatchPlan>::Failure(list.message);
+    if (list) {
+        const uint64_t oldSize = StatFile(candidate.oldPath).size;
+        InSlot(phase.progress, slot, first.path, oldSize, [&] {
+            plan = PlanPatch(
+                candidate, first, *list.value, phase.downloader.DownloadFolder(),
+                [&slot](uint64_t read) { slot.received.store(read); }, stop);
+            return Success();
         });
+    }
+    if (stop.stop_requested()) {
+        return Failure(CancelledText());
+    }
+    if (plan) {
+        std::lock_guard guard(work.mutex);
+        if (plan.value->fetchSize > work.chunkRoom) {
+            plan = Outcome<PatchPlan>::Failure(L"its chunks do not fit on the disk");
+        } else {
+            work.chunkRoom -= plan.value->fetchSize;
+            Log(fmt::format(L"patch {}: {} of {} chunks on disk, {} to fetch ({})", first.path,
+                            plan.value->reused, plan.value->chunks.size(), plan.value->fetch.size(),
+                            SizeText(plan.value->fetchBytes)));
+            QueuePatch(work, std::move(*plan.value));
+            return Success();
+        }
+    }
+    return FallBack(work, slot, group, plan.message);
+}
+
+// Downloads one chunk that patches lack; the patches whose last chunk this was are rebuilt next.
+Outcome<Ok> FetchChunk(Work& work, Slot& slot, size_t k) {
+    DownloadPhase& phase = work.phase;
+    ChunkTask& task = work.chunks[k];
+    bool wanted = false;
+    std::stop_token stop = phase.workersStop.get_token();
+    {
+        std::lock_guard guard(work.mutex);
+        for (const size_t p : task.patches) {
+            wanted = wanted || !work.patches[p].failed;
+        }
+        // A chunk of one patch stops with it; a chunk that several need stops only with the phase.
+        if (task.patches.size() == 1) {
+            stop = work.patches[task.patches[0]].stop.get_token();
+        }
+    }
+    bool fetched = false;
+    if (wanted) {
+        const FileEntry& chunk = task.entry;
+        fetched = InSlot(phase.progress, slot, chunk.path, chunk.zsize, [&] {
+                      return phase.downloader.Get(
+                          chunk, ChunkFilePath(phase.downloader.DownloadFolder(), chunk.sha256), &slot, stop);
+                  }).ok();
+    }
+    std::vector<size_t> failedPatches;
+    {
+        std::lock_guard guard(work.mutex);
+        task.state = fetched ? ChunkState::Done : wanted ? ChunkState::Failed : ChunkState::Unwanted;
         if (!fetched) {
-            for (const size_t p : task.patches) {
-                work.states[p].failed.store(true);
-                work.states[p].stop.request_stop();
+            // Given up: it leaves the total (a failed Get has taken its bytes back already).
+            work.AddTotal(-static_cast<int64_t>(task.entry.zsize));
+        }
+        for (const size_t p : task.patches) {
+            Patch& patch = work.patches[p];
+            if (!fetched && wanted && !patch.failed) {
+                patch.failed = true;
+                failedPatches.push_back(p);
+            }
+            if (--patch.pending == 0) {
+                work.Push({TaskKind::Rebuild, p}, true);
             }
         }
     }
-    for (const size_t p : task.patches) {
-        if (work.states[p].pending.fetch_sub(1) == 1) {
-            if (auto finished = FinishPatch(phase, work, slot, p); !finished) {
-                return finished;
-            }
-        }
+    for (const size_t p : failedPatches) {
+        work.patches[p].stop.request_stop();
+    }
+    if (!fetched && phase.workersStop.stop_requested()) {
+        return Failure(CancelledText());
     }
     return Success();
 }
 
-void DownloadWorker(size_t number, DownloadPhase& phase, Work& work, std::stop_token outerStop) {
+// Rebuilds the patch's file once all its chunks are settled, or downloads the whole object when the
+// chunk path failed.
+Outcome<Ok> Rebuild(Work& work, Slot& slot, size_t p) {
+    DownloadPhase& phase = work.phase;
+    Patch& patch = work.patches[p];
+    const DownloadGroup& group = phase.groups[patch.plan.group];
+    const FileEntry& first = *group.entries.front();
+    if (phase.workersStop.stop_requested()) {
+        return Failure(CancelledText());
+    }
+    bool failed = false;
+    {
+        std::lock_guard guard(work.mutex);
+        failed = patch.failed;
+    }
+    if (failed) {
+        return FallBack(work, slot, group, L"a chunk could not be downloaded");
+    }
+    Outcome<Ok> rebuilt = InSlot(phase.progress, slot, first.path, 0, [&] {
+        return AssemblePatch(patch.plan, first, JoinPath(phase.gameFolder, first.path),
+                             phase.downloader.DownloadFolder(), phase.workersStop.get_token());
+    });
+    if (rebuilt) {
+        // A copy that fails fails as it does after a whole object.
+        Outcome<Ok> copied = CopyToTheOthers(phase, group);
+        if (copied) {
+            Remember(phase, group);
+        }
+        return copied;
+    }
+    if (!rebuilt.message.empty() && rebuilt.message.front() == kFatalMarker) {
+        // Writing or moving the file failed, as it would for the whole object.
+        return Failure(rebuilt.message.substr(1));
+    }
+    return FallBack(work, slot, group, rebuilt.message);
+}
+
+void DownloadWorker(size_t number, Work& work, std::stop_token outerStop) {
+    DownloadPhase& phase = work.phase;
     std::stop_callback forward(outerStop, [&phase] { phase.workersStop.request_stop(); });
     Slot& slot = phase.progress.slots[number];
-    for (;;) {
-        const size_t index = phase.next.fetch_add(1);
-        if (index >= work.tasks.size() || phase.workersStop.stop_requested()) {
-            return;
-        }
-        const DownloadTask& task = work.tasks[index];
+    while (const std::optional<DownloadTask> task = work.Pop()) {
         Outcome<Ok> result = Success();
-        switch (task.kind) {
+        switch (task->kind) {
+        case TaskKind::Plan:
+            result = Plan(work, slot, task->index);
+            {
+                std::unique_lock lock(work.mutex);
+                if (--work.planning == 0) {
+                    work.ready.notify_all();
+                    lock.unlock();
+                    if (phase.onPlanned) {
+                        phase.onPlanned();
+                    }
+                }
+            }
+            break;
         case TaskKind::Whole:
-            result = PlaceWhole(phase, slot, phase.groups[task.index]);
+            result = PlaceWhole(phase, slot, phase.groups[task->index]);
             break;
         case TaskKind::Chunk:
-            result = FetchChunk(phase, work, slot, task.index);
+            result = FetchChunk(work, slot, task->index);
             break;
         case TaskKind::Rebuild:
-            result = FinishPatch(phase, work, slot, task.index);
+            result = Rebuild(work, slot, task->index);
             break;
         }
         if (!result) {
@@ -249,21 +380,23 @@ void DownloadWorker(size_t number, DownloadPhase& phase, Work& work, std::stop_t
 } // namespace
 
 std::optional<std::wstring> RunDownloads(DownloadPhase& phase, std::stop_token outerStop) {
-    Work work = BuildWork(phase);
-    {
-        // The phase's stop ends every patch's chunk downloads too.
-        using Forward = std::stop_callback<std::function<void()>>;
-        std::vector<std::unique_ptr<Forward>> forwards;
-        for (size_t p = 0; p < PatchesOf(phase).size(); ++p) {
-            forwards.push_back(std::make_unique<Forward>(
-                phase.workersStop.get_token(),
-                std::function<void()>([&work, p] { work.states[p].stop.request_stop(); })));
+    Work work(phase);
+    std::vector<bool> planned(phase.groups.size(), false);
+    for (size_t c = 0; c < phase.candidates.size(); ++c) {
+        planned[phase.candidates[c].group] = true;
+        work.queue.push_back({TaskKind::Plan, c});
+    }
+    work.planning = phase.candidates.size();
+    for (size_t g = 0; g < phase.groups.size(); ++g) {
+        if (!planned[g]) {
+            work.queue.push_back({TaskKind::Whole, g});
         }
+    }
+    {
         std::vector<std::jthread> workers;
         workers.reserve(kDownloadWorkers);
         for (size_t i = 0; i < kDownloadWorkers; ++i) {
-            workers.emplace_back(
-                [&phase, &work, i, outerStop] { DownloadWorker(i, phase, work, outerStop); });
+            workers.emplace_back([&work, i, outerStop] { DownloadWorker(i, work, outerStop); });
         }
     }
     std::lock_guard guard(phase.failureMutex);

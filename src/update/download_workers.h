@@ -7,7 +7,8 @@
 #include "update/patch/patch_plan.h"
 #include "update/update_progress.h"
 
-#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stop_token>
@@ -19,7 +20,6 @@ namespace Orv {
 // What the twelve download workers of one run share.
 struct DownloadPhase {
     const std::vector<DownloadGroup>& groups;
-    std::atomic<size_t> next{0};
     std::stop_source workersStop;
     const Downloader& downloader;
     const std::wstring& gameFolder;
@@ -27,20 +27,29 @@ struct DownloadPhase {
     UpdateProgress& progress;
     std::mutex failureMutex;
     std::optional<std::wstring> firstFailure;
-    // Groups rebuilt from the chunks of their older version (each names its group); may be null.
-    const std::vector<PatchPlan>* patches = nullptr;
+    // Groups that may be rebuilt from the chunks of their older version, and the bytes the chunk files of
+    // their patches may take on the disk in all.
+    std::vector<PatchCandidate> candidates;
+    uint64_t chunkRoom = 0;
+    // Called once every candidate is planned (not when there is none).
+    std::function<void()> onPlanned;
 };
 
 // Groups the entries by sha256 (first sight creates the group) and orders the groups by the zsize
 // of their first entry, largest first.
 std::vector<DownloadGroup> GroupDownloads(const std::vector<const FileEntry*>& downloads);
 
-// Runs kDownloadWorkers workers over the groups and waits for them; returns the first failure. The
-// work is the whole object of every group without a patch, largest first, and every chunk the patches
-// lack (each chunk once); the worker that brings the last chunk of a patch rebuilds its file. A patch
-// whose chunk cannot be downloaded, or whose file cannot be rebuilt, falls back to the whole object.
-// A worker takes work until none is left, a stop is requested, or its own work fails (which stops all
-// the others).
+// Runs kDownloadWorkers workers and waits for them; returns the first failure. The work is, first, the
+// planning of every candidate's patch, then the whole object of every other group, largest first; a plan
+// adds the chunks its patch lacks (each chunk once, whichever patches need it), and the worker that
+// settles a patch's last chunk rebuilds its file. A patch whose chunk path fails (its list or a chunk
+// cannot be fetched or verified, the rebuilt file is not the listed one, the older file cannot be read)
+// or that does not pay falls back to the whole object. A worker takes work until none is left, a stop is
+// requested, or its own work fails (which stops all the others).
+//
+// The progress counts each transfer once: bytesTotal starts as the run set it (the whole objects that
+// are not candidates) and follows the plans: a list or chunk joins it when it is fetched, a chunk that
+// is given up leaves it, and a fallback adds the whole object.
 std::optional<std::wstring> RunDownloads(DownloadPhase& phase, std::stop_token outerStop);
 
 // Makes destPath a copy of the already placed sourcePath, through its staging file and one move.

@@ -20,8 +20,10 @@ namespace {
 constexpr int kAttempts = 5;
 constexpr unsigned kPauseStepMs = 100;
 
+} // namespace
+
 // What one Get call keeps between its steps.
-struct Transfer {
+struct Downloader::Transfer {
     UpdateProgress& progress;
     Slot* slot;
     uint64_t reported = 0;
@@ -35,6 +37,8 @@ struct Transfer {
         }
     }
 };
+
+namespace {
 
 // Waits the pause in 100 ms steps; false when a stop was requested meanwhile.
 bool Pause(unsigned milliseconds, std::stop_token stopToken) {
@@ -72,8 +76,13 @@ std::wstring Downloader::PartPath(const FileEntry& entry) const {
 }
 
 const wchar_t* ObjectSuffix(const FileEntry& entry) {
-    if (entry.chunk) {
+    switch (entry.object) {
+    case ObjectKind::Chunk:
         return DownloadServer::kChunkSuffix;
+    case ObjectKind::ChunkList:
+        return DownloadServer::kChunkListSuffix;
+    case ObjectKind::File:
+        break;
     }
     return entry.compressed ? DownloadServer::kCompressedSuffix : L"";
 }
@@ -82,6 +91,17 @@ Outcome<Ok> Downloader::Get(const FileEntry& entry, const std::wstring& destPath
                             std::stop_token stopToken) const {
     const std::wstring part = PartPath(entry);
     Transfer transfer{*progress_, slot};
+    // The bytes of a failed Get leave the progress; a .part that stays is counted again by the Get that
+    // resumes it.
+    Outcome<Ok> result = Fetch(entry, destPath, part, transfer, stopToken);
+    if (!result) {
+        transfer.Report(0);
+    }
+    return result;
+}
+
+Outcome<Ok> Downloader::Fetch(const FileEntry& entry, const std::wstring& destPath, const std::wstring& part,
+                              Transfer& transfer, std::stop_token stopToken) const {
     std::wstring lastMessage;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         if (stopToken.stop_requested()) {
@@ -154,7 +174,8 @@ Outcome<Ok> Downloader::Get(const FileEntry& entry, const std::wstring& destPath
                 complete = size == entry.zsize;
                 if (!complete) {
                     lastMessage = Pick(L"The download was interrupted.", L"İndirme yarıda kesildi.");
-                    Log(fmt::format(L"get {}: short ({} of {}), retry", entry.path, size, entry.zsize));
+                    Log(fmt::format(L"get {}: {} ({} of {}), retry", entry.path,
+                                    size < entry.zsize ? L"short" : L"long", size, entry.zsize));
                 }
             } else {
                 lastMessage = HttpErrorText(result);

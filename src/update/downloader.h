@@ -11,7 +11,8 @@ namespace Orv {
 
 // Fetches objects into .part files in the download folder, with range resume, five attempts over
 // the mirrors, and verification and placement through StageObject. One per update run; Get runs on
-// many threads at once.
+// many threads at once. What a Get adds to the progress counts only while it succeeds: a failed one
+// takes its bytes back out.
 class Downloader {
 public:
     // Creates the download folder (errors ignored: the first .part then fails to open and says so).
@@ -28,6 +29,10 @@ public:
     std::wstring PartPath(const FileEntry& entry) const;
 
 private:
+    struct Transfer;
+    Outcome<Ok> Fetch(const FileEntry& entry, const std::wstring& destPath, const std::wstring& part,
+                      Transfer& transfer, std::stop_token stopToken) const;
+
     std::wstring downloadFolder_;
     const std::vector<std::wstring>* mirrors_;
     int mirrorIndex_;

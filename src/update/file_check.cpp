@@ -9,7 +9,7 @@
 namespace Orv {
 
 bool NeedsDownload(const FileEntry& entry, const std::wstring& gameFolder, FileCache& cache,
-                   std::stop_token stopToken) {
+                   std::stop_token stopToken, CheckCut* cut, size_t index) {
     if (entry.kind == kKindLauncher) {
         return false;
     }
@@ -26,7 +26,20 @@ bool NeedsDownload(const FileEntry& entry, const std::wstring& gameFolder, FileC
     if (cache.IsKnownGood(entry, stat, entry.sha256)) {
         return false;
     }
-    const auto digest = Sha256OfFile(JoinPath(gameFolder, entry.path), stopToken);
+    const std::wstring path = JoinPath(gameFolder, entry.path);
+    if (cut != nullptr && cut->chunked.contains(entry.sha256)) {
+        std::string digest;
+        auto chunks = HashChunks(path, stopToken, &digest);
+        if (!chunks || digest != entry.sha256) {
+            if (chunks) {
+                cut->found[index] = std::move(*chunks.value);
+            }
+            return true;
+        }
+        cache.Remember(entry, stat, digest);
+        return false;
+    }
+    const auto digest = Sha256OfFile(path, stopToken);
     if (!digest || *digest != entry.sha256) {
         return true;
     }
@@ -39,7 +52,7 @@ void CheckWorker(CheckWork work) {
         if (work.stopToken.stop_requested()) {
             return;
         }
-        if (NeedsDownload(work.files[i], work.gameFolder, work.cache, work.stopToken)) {
+        if (NeedsDownload(work.files[i], work.gameFolder, work.cache, work.stopToken, work.cut, i)) {
             work.needs[i] = 1;
         }
         work.progress.checkDone.fetch_add(1);
@@ -51,14 +64,15 @@ unsigned CheckPoolSize(unsigned hardwareThreads) {
 }
 
 void RunCheck(const std::vector<FileEntry>& files, std::vector<uint8_t>& needs, FileCache& cache,
-              const std::wstring& gameFolder, std::stop_token stopToken, UpdateProgress& progress) {
+              const std::wstring& gameFolder, std::stop_token stopToken, UpdateProgress& progress,
+              CheckCut* cut) {
     std::atomic<uint32_t> next{0};
     const unsigned count = CheckPoolSize(std::thread::hardware_concurrency());
     std::vector<std::jthread> workers;
     workers.reserve(count);
     for (unsigned i = 0; i < count; ++i) {
         workers.emplace_back(CheckWorker,
-                             CheckWork{files, needs, next, cache, gameFolder, stopToken, progress});
+                             CheckWork{files, needs, next, cache, gameFolder, stopToken, progress, cut});
     }
     for (auto& worker : workers) {
         worker.join();

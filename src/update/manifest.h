@@ -9,6 +9,10 @@
 
 namespace Orv {
 
+// What an entry's object on the server is: a file's ("<sha256>" or "<sha256>.z"), one chunk of a file
+// published in chunks ("<sha256>.c", always a zlib stream), or a chunk list ("<sha256>.l", text).
+enum class ObjectKind : uint8_t { File, Chunk, ChunkList };
+
 // One file of a release.
 struct FileEntry {
     std::wstring path;  // relative to the game folder, with backslashes
@@ -17,9 +21,9 @@ struct FileEntry {
     uint64_t zsize = 0; // bytes of the object on the server
     bool compressed = false;
     char kind = '-'; // 's': the launcher itself; 'k': only has to exist
-    // Not from a manifest row: one chunk of a file published in chunks (a patch update fetches its
-    // object "<sha256>.c", always a zlib stream, and `path` names the file it belongs to).
-    bool chunk = false;
+    // Not from a manifest row: what else a patch update fetches for a file published in chunks (`path`
+    // names that file).
+    ObjectKind object = ObjectKind::File;
 };
 
 // A file that is also published in chunks (row "c"): the chunk list object "<listSha256>.l" of

@@ -2,12 +2,20 @@
 
 #include "core/log.h"
 
+#include <algorithm>
+
 namespace Orv {
 namespace {
 
 UpdateProgress progressRecord;
 
 } // namespace
+
+uint32_t ShownDownloadPermille(uint64_t done, uint64_t total, uint32_t shownBefore) {
+    // done x 1000 wraps only for done above 2^64 / 1000 bytes, far beyond any release.
+    const uint64_t now = total == 0 ? 0 : std::min<uint64_t>(done * 1000 / total, 1000);
+    return std::max(shownBefore, static_cast<uint32_t>(now));
+}
 
 UpdateProgress& Progress() {
     return progressRecord;

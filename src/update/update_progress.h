@@ -64,6 +64,11 @@ struct UpdateParams {
     std::string releaseKey = BuildSettings::kReleaseKey;
 };
 
+// The share of the download to show, in thousandths: done of total, but never less than what was shown
+// before within the run (the total grows when a patch falls back to its whole object, and a failed
+// attempt takes its bytes back).
+uint32_t ShownDownloadPermille(uint64_t done, uint64_t total, uint32_t shownBefore);
+
 // The one process-wide record.
 UpdateProgress& Progress();
 

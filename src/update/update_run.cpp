@@ -11,6 +11,7 @@
 #include "update/file_cache.h"
 #include "update/file_check.h"
 #include "update/mirrors.h"
+#include "update/object_stage.h"
 #include "update/patch/patch_plan.h"
 #include "update/trust/release_trust.h"
 #include "update/self_update.h"
@@ -18,8 +19,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <climits>
 #include <filesystem>
-#include <thread>
+#include <unordered_set>
 #include <fmt/xchar.h>
 
 namespace Orv {
@@ -51,6 +54,28 @@ void Finish(const UpdateParams& params, UpdateProgress& progress, const Manifest
                             ? Pick(L"Update complete. Have fun!", L"Güncelleme tamamlandı. İyi eğlenceler!")
                             : Pick(L"The game is up to date. Have fun!", L"Oyun güncel. İyi eğlenceler!"));
     progress.phase.store(Phase::Done);
+}
+
+// The bytes of the whole objects the phase starts with: those of every group that is not a candidate.
+uint64_t WholeBytes(const DownloadPhase& phase) {
+    std::vector<bool> candidate(phase.groups.size(), false);
+    for (const PatchCandidate& c : phase.candidates) {
+        candidate[c.group] = true;
+    }
+    uint64_t bytes = 0;
+    for (size_t g = 0; g < phase.groups.size(); ++g) {
+        bytes += candidate[g] ? 0 : phase.groups[g].entries.front()->zsize;
+    }
+    return bytes;
+}
+
+// A run that was ended during a rebuild leaves the staging file beside the file it rebuilt.
+void RemoveStaleStaging(const DownloadPhase& phase) {
+    for (const PatchCandidate& c : phase.candidates) {
+        for (const FileEntry* entry : phase.groups[c.group].entries) {
+            ::DeleteFileW(StagingPath(JoinPath(phase.gameFolder, entry->path)).c_str());
+        }
+    }
 }
 
 } // namespace
@@ -116,7 +141,16 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     }
     std::vector<uint8_t> needs(manifest.files.size(), 0);
     progress.checkTotal.store(manifest.files.size());
-    RunCheck(manifest.files, needs, cache, params.gameFolder, stopToken, progress);
+    // The check cuts the older versions of files published in chunks as it hashes them, for the patches;
+    // a repair trusts nothing on disk and downloads whole objects.
+    std::unordered_set<std::string> chunked;
+    for (const ChunkedFile& row : manifest.chunkedFiles) {
+        chunked.insert(row.sha256);
+    }
+    std::vector<std::optional<FileChunks>> found(manifest.files.size());
+    CheckCut cut{chunked, found};
+    RunCheck(manifest.files, needs, cache, params.gameFolder, stopToken, progress,
+             params.repair ? nullptr : &cut);
     if (stopToken.stop_requested()) {
         return;
     }
@@ -137,40 +171,23 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
         return;
     }
 
-    // Files whose older version is on disk are rebuilt from its chunks and the ones it lacks; a repair
-    // trusts nothing on disk and downloads whole objects.
+    // Files whose older version is on disk may be rebuilt from its chunks and the ones it lacks; they are
+    // planned while the whole objects download.
     const std::vector<DownloadGroup> groups = GroupDownloads(downloads);
-    std::vector<PatchPlan> patches;
+    DownloadPhase phase{groups, {}, downloader, params.gameFolder, cache, progress, {}, {}, {}, 0, {}};
     if (!params.repair) {
-        patches =
-            PlanPatches({manifest, mirrors, mirrorIndex, params.gameFolder, downloader.DownloadFolder()},
-                        groups, CheckPoolSize(std::thread::hardware_concurrency()), stopToken);
-        if (stopToken.stop_requested()) {
-            return;
-        }
+        phase.candidates = PatchCandidates(manifest, groups, params.gameFolder, found);
+        RemoveStaleStaging(phase);
     }
-    std::vector<const PatchPlan*> planOf(groups.size(), nullptr);
-    for (const PatchPlan& plan : patches) {
-        planOf[plan.group] = &plan;
-    }
-    // What is really transferred, and what waits in the download folder besides the staging files.
-    uint64_t bytesTotal = 0;
+    // Any group may come whole: a patch that fails falls back to its object.
     uint64_t largestObject = 0;
-    uint64_t chunkBytes = 0;
-    for (size_t g = 0; g < groups.size(); ++g) {
-        const FileEntry& first = *groups[g].entries.front();
-        if (planOf[g] != nullptr) {
-            bytesTotal += planOf[g]->fetchBytes;
-            chunkBytes += planOf[g]->fetchSize;
-        } else {
-            bytesTotal += first.zsize;
-            largestObject = std::max(largestObject, first.zsize);
-        }
+    for (const DownloadGroup& group : groups) {
+        largestObject = std::max(largestObject, group.entries.front()->zsize);
     }
-
     ULARGE_INTEGER available{};
+    phase.chunkRoom = UINT64_MAX;
     if (::GetDiskFreeSpaceExW(params.gameFolder.c_str(), &available, nullptr, nullptr)) {
-        const uint64_t needed = SpaceNeeded(listBytes + chunkBytes, largestObject);
+        const uint64_t needed = SpaceNeeded(listBytes, largestObject);
         if (available.QuadPart < needed) {
             Fail(progress,
                  fmt::format(L"{} {} {}, {} {}.", Pick(L"Not enough disk space:", L"Diskte yeterli yer yok:"),
@@ -178,16 +195,22 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
                              Pick(L"free", L"boş")));
             return;
         }
+        // What the patches' chunk files may take: a patch whose chunks do not fit comes whole.
+        phase.chunkRoom = available.QuadPart - needed;
     }
 
     progress.filesTotal.store(downloads.size());
-    progress.bytesTotal.store(bytesTotal);
+    progress.bytesTotal.store(WholeBytes(phase));
     progress.bytesDone.store(0);
     progress.phase.store(Phase::Downloading);
-    SetStatus(progress, fmt::format(L"{} {} {} ({})", Pick(L"Downloading:", L"İndiriliyor:"),
-                                    downloads.size(), Pick(L"files", L"dosya"), SizeText(bytesTotal)));
-
-    DownloadPhase phase{groups, {0}, {}, downloader, params.gameFolder, cache, progress, {}, {}, &patches};
+    const auto showDownloading = [&] {
+        SetStatus(progress,
+                  fmt::format(L"{} {} {} ({})", Pick(L"Downloading:", L"İndiriliyor:"), downloads.size(),
+                              Pick(L"files", L"dosya"), SizeText(progress.bytesTotal.load())));
+    };
+    showDownloading();
+    // Once the patches are planned, the line names what they fetch too.
+    phase.onPlanned = showDownloading;
     const std::optional<std::wstring> failure = RunDownloads(phase, stopToken);
     cache.Save();
     if (stopToken.stop_requested()) {

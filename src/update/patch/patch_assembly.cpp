@@ -62,6 +62,12 @@ Outcome<Ok> ReadChunk(const PatchChunk& chunk, HANDLE oldFile, const std::wstrin
     return Success();
 }
 
+// Writing or moving the rebuilt file failed: the whole object would meet the same, so the message is the
+// one its placement gives, behind the fatal marker.
+Outcome<Ok> PlacementFailure(DWORD error, const std::wstring& path) {
+    return Failure(std::wstring(1, kFatalMarker) + WriteErrorText(error, path));
+}
+
 } // namespace
 
 Outcome<Ok> AssemblePatch(const PatchPlan& plan, const FileEntry& entry, const std::wstring& destPath,
@@ -74,18 +80,23 @@ Outcome<Ok> AssemblePatch(const PatchPlan& plan, const FileEntry& entry, const s
     {
         FileHandle oldFile = OpenForReading(plan.oldPath);
         if (!oldFile) {
-            return Failure(fmt::format(L"the older file cannot be opened: {}", ErrorText(::GetLastError())));
+            const DWORD error = ::GetLastError();
+            // A file that another program holds cannot be replaced by the whole object either.
+            if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+                return PlacementFailure(error, plan.oldPath);
+            }
+            return Failure(fmt::format(L"the older file cannot be opened: {}", ErrorText(error)));
         }
         FileHandle output(::CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!output) {
-            return Failure(WriteErrorText(::GetLastError(), staging));
+            return PlacementFailure(::GetLastError(), staging);
         }
         std::vector<unsigned char> buffer(kChunkMax);
         Outcome<Ok> result = Success();
         for (const PatchChunk& chunk : plan.chunks) {
             if (stopToken.stop_requested()) {
-                result = Failure(CancelledText());
+                result = Failure(std::wstring(1, kFatalMarker) + CancelledText());
                 break;
             }
             if (chunk.size > buffer.size()) {
@@ -97,19 +108,19 @@ Outcome<Ok> AssemblePatch(const PatchPlan& plan, const FileEntry& entry, const s
             }
             DWORD done = 0;
             if (!::WriteFile(output.Get(), buffer.data(), static_cast<DWORD>(chunk.size), &done, nullptr)) {
-                result = Failure(WriteErrorText(::GetLastError(), staging));
+                result = PlacementFailure(::GetLastError(), staging);
                 break;
             }
             if (done != chunk.size) {
                 // A full disk may take part of a write and report success.
-                result = Failure(WriteErrorText(ERROR_DISK_FULL, staging));
+                result = PlacementFailure(ERROR_DISK_FULL, staging);
                 break;
             }
             hash.Update(buffer.data(), chunk.size);
             written += chunk.size;
         }
         if (result && !::FlushFileBuffers(output.Get())) {
-            result = Failure(WriteErrorText(::GetLastError(), staging));
+            result = PlacementFailure(::GetLastError(), staging);
         }
         if (!result) {
             output.Reset();
@@ -123,7 +134,7 @@ Outcome<Ok> AssemblePatch(const PatchPlan& plan, const FileEntry& entry, const s
     }
     if (const DWORD error = MoveIntoPlace(staging, destPath); error != ERROR_SUCCESS) {
         ::DeleteFileW(staging.c_str());
-        return Failure(WriteErrorText(error, destPath));
+        return PlacementFailure(error, destPath);
     }
     return Success();
 }
