@@ -149,6 +149,7 @@ std::vector<SlotView> BusiestSlots(const UpdateProgress& progress) {
 void ResetProgressDisplay() {
     UiState& ui = Ui();
     ui.failureShown = false;
+    ui.downloadShown = 0;
     ui.sampler = SpeedSampler{};
 }
 
@@ -173,6 +174,8 @@ void RefreshProgress() {
         ::DestroyWindow(ui.mainWindow);
         return;
     case Phase::Checking:
+        // A self-update's transfer comes before the check; the download that follows starts afresh.
+        ui.downloadShown = 0;
         SetProgress(ui.mainBar, progress.checkDone.load(), progress.checkTotal.load());
         SetTextIfChanged(ui.detailLabel,
                          CheckDetailText(progress.checkDone.load(), progress.checkTotal.load()));
@@ -182,7 +185,9 @@ void RefreshProgress() {
         const uint64_t bytesDone = progress.bytesDone.load();
         const uint64_t bytesTotal = progress.bytesTotal.load();
         SampleSpeed(ui.sampler, bytesDone, ::GetTickCount64());
-        SetProgress(ui.mainBar, bytesDone, bytesTotal);
+        // The bar never goes back within a run.
+        ui.downloadShown = ShownDownloadPermille(bytesDone, bytesTotal, ui.downloadShown);
+        SetProgress(ui.mainBar, ui.downloadShown, 1000);
         SetTextIfChanged(ui.detailLabel,
                          DownloadDetailText(bytesDone, bytesTotal, ui.sampler.speed,
                                             progress.filesDone.load(), progress.filesTotal.load()));

@@ -88,6 +88,7 @@ struct UiState {
 
     // Memory of the progress display.
     bool failureShown = false;
+    uint32_t downloadShown = 0; // the download bar's highest position in this run, in thousandths
     SpeedSampler sampler;
 };
 
