@@ -62,3 +62,19 @@ TEST(UpdateProgressRecord, ConcurrentAdditionsAndCorrectionsAreNeverLost) {
 
 } // namespace
 } // namespace Orv
+
+namespace Orv {
+namespace {
+
+TEST(ShownDownload, NeverGoesBackAndIsWholeOnlyWhenAllIsDone) {
+    EXPECT_EQ(ShownDownloadPermille(0, 0, 0), 0U);
+    EXPECT_EQ(ShownDownloadPermille(500, 1000, 0), 500U);
+    // A fallback adds its whole object to the total: the bar stays where it was.
+    EXPECT_EQ(ShownDownloadPermille(500, 4000, 500), 500U);
+    EXPECT_EQ(ShownDownloadPermille(3999, 4000, 500), 999U);
+    EXPECT_EQ(ShownDownloadPermille(4000, 4000, 999), 1000U);
+    EXPECT_EQ(ShownDownloadPermille(5000, 4000, 0), 1000U);
+}
+
+} // namespace
+} // namespace Orv
