@@ -3,7 +3,9 @@
 
   patch_release.py make <folder> --size-mb N   writes <folder>/A/data/archive.pak (N MiB that do not
       compress) and <folder>/B/data/archive.pak: the same with 32 scattered 4 KiB regions rewritten and
-      1 MiB of new bytes inserted in the middle
+      1 MiB + 4097 bytes of new bytes inserted in the middle (no whole number of fixed chunks), and
+      <folder>/B-1mib.pak: the same edits with exactly 1 MiB inserted, for the fixed-chunk row that an
+      insertion of a whole chunk favours
   patch_release.py fixed <old> <new> --chunk-mb N   prints the bytes a client holding <old> fetches to
       get <new> when both are cut into fixed N MiB chunks and only the chunks it lacks are fetched
   patch_release.py nginx-bytes <access.log> <folder>   prints the body bytes nginx sent below /<folder>/
@@ -15,6 +17,7 @@ import random
 import re
 
 MIB = 1024 * 1024
+INSERTED_EXTRA = 4097
 
 
 def make(folder, size_mb):
@@ -27,12 +30,17 @@ def make(folder, size_mb):
         at = rng.randrange(len(new) - 4096)
         new[at:at + 4096] = rng.randbytes(4096)
     middle = len(new) // 2 + 12345
-    new[middle:middle] = rng.randbytes(MIB)
+    inserted = rng.randbytes(MIB + INSERTED_EXTRA)
+    whole_chunk = bytearray(new)
+    whole_chunk[middle:middle] = inserted[:MIB]
+    new[middle:middle] = inserted
     for name, data in (("A", old), ("B", new)):
         path = os.path.join(folder, name, "data")
         os.makedirs(path, exist_ok=True)
         with open(os.path.join(path, "archive.pak"), "wb") as f:
             f.write(data)
+    with open(os.path.join(folder, "B-1mib.pak"), "wb") as f:
+        f.write(whole_chunk)
 
 
 def blocks(path, size):

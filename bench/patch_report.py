@@ -32,6 +32,7 @@ def share(v):
 ours = median("bytes-patch")
 whole_path = median("bytes-whole")
 fixed = median("bytes-fixed")
+fixed_whole_chunk = median("bytes-fixed-1mib")
 xdelta = median("bytes-xdelta3")
 t_patch = median("update-patch")
 t_whole = median("update-whole")
@@ -40,7 +41,7 @@ patch_line = open(os.path.join(times, "patch-line")).read().strip() if os.path.e
 
 out = ["# Patch update benchmark\n",
        "Release A: one %s MiB archive that does not compress. Release B: 32 scattered 4 KiB regions "
-       "rewritten and 1 MiB inserted in the middle. A game folder at A updates to B from nginx on "
+       "rewritten and 1 MiB + 4097 bytes inserted in the middle. A game folder at A updates to B from nginx on "
        "127.0.0.1, limited to 4 MiB/s per connection. orvanectl runs under Wine (%s prefix); its times "
        "include the check of the folder and the rebuild. Medians of %s runs.\n" % (size_mb, prefix, runs),
        "| way | bytes on the wire | share of the whole object |",
@@ -48,6 +49,8 @@ out = ["# Patch update benchmark\n",
        "| ours: content-defined chunks the older file lacks | %s | %s |" % (mib(ours), share(ours)),
        "| whole object (launchers without patches) | %s | %s |" % (mib(whole_path), share(whole_path)),
        "| fixed 1 MiB chunks (computed) | %s | %s |" % (mib(fixed), share(fixed)),
+       "| fixed 1 MiB chunks, had exactly 1 MiB been inserted (computed) | %s | %s |"
+       % (mib(fixed_whole_chunk), share(fixed_whole_chunk)),
        "| `xdelta3 -e -s A B` (a patch per pair of releases) | %s | %s |" % (mib(xdelta), share(xdelta)),
        ""]
 if ours and fixed:
