@@ -42,8 +42,9 @@ rows = [
      median("repair-ours"), "sha256sum -c over the same files", median("repair-theirs")),
     ("Up-to-date check, %s small files, file cache warm" % small_files, "orvanectl update",
      median("check-ours"), "find -printf '%s %T@\\n'", median("check-theirs")),
-    ("Fresh install, %s small files (one run)" % small_files, "orvanectl update",
-     median("small-install"), "", None),
+    ("Fresh install, %s small files: ours / floor" % small_files, "orvanectl update",
+     median("small-install"), "bench/floor: 12 threads, one kept-alive GET, .part write + flush + move per file",
+     median("small-floor")),
 ]
 out = []
 out.append("# Orvane update engine benchmark\n")
