@@ -6,6 +6,7 @@
 #include "core/log.h"
 #include "update/object_stage.h"
 #include "update/patch/patch_assembly.h"
+#include "update/worker_buffers.h"
 
 #include <windows.h>
 
@@ -339,6 +340,8 @@ Outcome<Ok> Rebuild(Work& work, Slot& slot, size_t p) {
 void DownloadWorker(size_t number, Work& work, std::stop_token outerStop) {
     DownloadPhase& phase = work.phase;
     std::stop_callback forward(outerStop, [&phase] { phase.workersStop.request_stop(); });
+    WorkerBuffers buffers;
+    const WorkerBuffersScope keep(buffers);
     Slot& slot = phase.progress.slots[number];
     while (const std::optional<DownloadTask> task = work.Pop()) {
         Outcome<Ok> result = Success();

@@ -1,10 +1,12 @@
 #pragma once
 #include "core/outcome.h"
+#include "update/http_client.h"
 #include "update/manifest.h"
 #include "update/update_progress.h"
 
 #include <stop_token>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 namespace Orv {
@@ -30,10 +32,24 @@ public:
 
 private:
     struct Transfer;
-    Outcome<Ok> Fetch(const FileEntry& entry, const std::wstring& destPath, const std::wstring& part,
-                      Transfer& transfer, std::stop_token stopToken) const;
+    // How one attempt ended: the file is in place, another attempt may help (the message is the last
+    // one), or the Get ends now with the message.
+    struct Attempt {
+        enum class End { Placed, Retry, Give };
+        End end;
+        std::wstring message;
+    };
+    Attempt TryWithPart(const FileEntry& entry, const std::wstring& destPath, const std::wstring& part,
+                        const std::wstring& mirror, int attempt, Transfer& transfer,
+                        std::stop_token stopToken) const;
+    Attempt TryInMemory(const FileEntry& entry, const std::wstring& destPath, const std::wstring& mirror,
+                        int attempt, Transfer& transfer, std::stop_token stopToken) const;
+    Attempt Staged(const FileEntry& entry, const Outcome<Ok>& staged, std::stop_token stopToken) const;
+    Attempt Failed(const FileEntry& entry, const HttpResult& result, const std::wstring& mirror, int attempt,
+                   std::stop_token stopToken) const;
 
     std::wstring downloadFolder_;
+    std::unordered_set<std::wstring> partsAtStart_; // the download folder's files when the run began
     const std::vector<std::wstring>* mirrors_;
     int mirrorIndex_;
     UpdateProgress* progress_;
@@ -41,6 +57,9 @@ private:
 
 // The suffix of the entry's object name: ".c" for a chunk, ".z" for a compressed file, else none.
 const wchar_t* ObjectSuffix(const FileEntry& entry);
+
+// Objects of at most this size are received into memory and staged from there, without a .part.
+inline constexpr uint64_t kInMemoryObjectMax = 256 * 1024;
 
 // Pause before attempt number `attempt` (1 to 4): 1, 2, 4, 8 seconds.
 unsigned RetryPauseMs(int attempt);

@@ -2,6 +2,7 @@
 
 #include "core/paths.h"
 #include "update/sha256.h"
+#include "update/worker_buffers.h"
 
 #include <algorithm>
 #include <thread>
@@ -48,6 +49,8 @@ bool NeedsDownload(const FileEntry& entry, const std::wstring& gameFolder, FileC
 }
 
 void CheckWorker(CheckWork work) {
+    WorkerBuffers buffers;
+    const WorkerBuffersScope keep(buffers);
     for (uint32_t i = work.next.fetch_add(1); i < work.files.size(); i = work.next.fetch_add(1)) {
         if (work.stopToken.stop_requested()) {
             return;

@@ -3,6 +3,7 @@
 #include "core/handles.h"
 #include "core/text.h"
 #include "partners/download_server.h"
+#include "update/worker_buffers.h"
 
 #include <windows.h>
 
@@ -246,7 +247,8 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
     }
     const uint64_t expected = encoded ? 0 : result.contentLength;
     uint64_t received = 0;
-    std::vector<char> buffer(kBufferSize);
+    std::vector<char> fresh;
+    std::vector<char>& buffer = BufferOf(&WorkerBuffers::http, fresh, kBufferSize);
     clock.BodyBegins();
     DWORD wait = kReceiveTimeoutMs;
     for (bool ended = false; !ended;) {

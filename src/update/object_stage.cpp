@@ -4,11 +4,13 @@
 #include "core/handles.h"
 #include "core/text.h"
 #include "update/sha256.h"
+#include "update/worker_buffers.h"
 
 #include <windows.h>
 
 #include <filesystem>
 #include <fmt/xchar.h>
+#include <span>
 #include <vector>
 #include <zlib.h>
 
@@ -16,7 +18,8 @@ namespace Orv {
 namespace {
 
 constexpr size_t kInputBuffer = 262144;
-constexpr size_t kOutputBuffer = 1048576;
+// Inflated bytes go to the staging file in pieces of this size.
+constexpr size_t kOutputBuffer = 262144;
 
 Outcome<Ok> Fatal(uint32_t code, const std::wstring& path) {
     return Failure(std::wstring(1, kFatalMarker) + WriteErrorText(code, path));
@@ -51,10 +54,12 @@ struct InflateResult {
     DWORD writeError = 0;
 };
 
-// One streaming pass: read the object, inflate, write to the staging file, count and hash.
-// Stops early when the output would grow beyond the expected size, so a hostile stream cannot
-// fill the disk.
-InflateResult InflateInto(HANDLE input, HANDLE output, uint64_t expectedSize, std::stop_token stopToken) {
+// One streaming pass: take the object piece by piece from `next` (an empty piece ends it), inflate,
+// write to the staging file, count and hash. Stops early when the output would grow beyond the
+// expected size, so a hostile stream cannot fill the disk.
+template <class NextPiece>
+InflateResult InflateInto(NextPiece next, HANDLE output, uint64_t expectedSize,
+                          const std::stop_token& stopToken) {
     InflateResult result;
     z_stream stream{};
     if (inflateInit(&stream) != Z_OK) {
@@ -62,19 +67,19 @@ InflateResult InflateInto(HANDLE input, HANDLE output, uint64_t expectedSize, st
         return result;
     }
     Sha256 hash;
-    std::vector<unsigned char> in(kInputBuffer);
-    std::vector<unsigned char> out(kOutputBuffer);
+    std::vector<unsigned char> fresh;
+    std::vector<unsigned char>& out = BufferOf(&WorkerBuffers::inflateOut, fresh, kOutputBuffer);
     bool stop = false;
     while (!stop && result.lastResult != Z_STREAM_END) {
         if (stopToken.stop_requested()) {
             break;
         }
-        DWORD read = 0;
-        if (!::ReadFile(input, in.data(), static_cast<DWORD>(in.size()), &read, nullptr) || read == 0) {
+        const std::span<const unsigned char> piece = next();
+        if (piece.empty()) {
             break;
         }
-        stream.next_in = in.data();
-        stream.avail_in = read;
+        stream.next_in = const_cast<unsigned char*>(piece.data());
+        stream.avail_in = static_cast<uInt>(piece.size());
         while (stream.avail_in > 0 && result.lastResult != Z_STREAM_END) {
             if (stopToken.stop_requested()) {
                 stop = true;
@@ -109,25 +114,30 @@ InflateResult InflateInto(HANDLE input, HANDLE output, uint64_t expectedSize, st
     return result;
 }
 
-Outcome<Ok> InflateToStaging(const FileEntry& entry, const std::wstring& partPath,
-                             const std::wstring& staging, std::stop_token stopToken) {
-    FileHandle input(::CreateFileW(partPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!input) {
-        return Fatal(::GetLastError(), partPath);
+// The staging file, created anew; its folder is made only when it is missing, so a run does not ask
+// for the folders of every file it places.
+FileHandle CreateStaging(const std::wstring& staging) {
+    const auto create = [&] {
+        return FileHandle(::CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    FileHandle file = create();
+    if (!file && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(staging).parent_path(), ignored);
+        file = create();
     }
-    FileHandle output(::CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!output) {
-        return Fatal(::GetLastError(), staging);
-    }
-    InflateResult inflated = InflateInto(input.Get(), output.Get(), entry.size, stopToken);
+    return file;
+}
+
+// The end of an inflation into the staging file: flushed and closed when good; removed otherwise.
+Outcome<Ok> FinishStaging(const FileEntry& entry, FileHandle& output, const std::wstring& staging,
+                          InflateResult& inflated, std::stop_token stopToken) {
     // The staged data reaches the disk before the move that puts it in place.
-    if (inflated.writeError == 0 && inflated.lastResult == Z_STREAM_END &&
-        !::FlushFileBuffers(output.Get())) {
+    if (inflated.writeError == 0 && inflated.lastResult == Z_STREAM_END && inflated.count == entry.size &&
+        inflated.digest == entry.sha256 && !::FlushFileBuffers(output.Get())) {
         inflated.writeError = ::GetLastError();
     }
-    input.Reset();
     output.Reset();
     if (inflated.writeError != 0) {
         ::DeleteFileW(staging.c_str());
@@ -137,6 +147,41 @@ Outcome<Ok> InflateToStaging(const FileEntry& entry, const std::wstring& partPat
         inflated.digest != entry.sha256) {
         ::DeleteFileW(staging.c_str());
         return stopToken.stop_requested() ? Stopped() : Failure(CorruptObjectText());
+    }
+    return Success();
+}
+
+Outcome<Ok> InflateToStaging(const FileEntry& entry, const std::wstring& partPath,
+                             const std::wstring& staging, std::stop_token stopToken) {
+    FileHandle input(::CreateFileW(partPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!input) {
+        return Fatal(::GetLastError(), partPath);
+    }
+    FileHandle output = CreateStaging(staging);
+    if (!output) {
+        return Fatal(::GetLastError(), staging);
+    }
+    std::vector<unsigned char> fresh;
+    std::vector<unsigned char>& in = BufferOf(&WorkerBuffers::inflateIn, fresh, kInputBuffer);
+    InflateResult inflated = InflateInto(
+        [&]() -> std::span<const unsigned char> {
+            DWORD read = 0;
+            if (!::ReadFile(input.Get(), in.data(), static_cast<DWORD>(in.size()), &read, nullptr)) {
+                return {};
+            }
+            return {in.data(), read};
+        },
+        output.Get(), entry.size, stopToken);
+    input.Reset();
+    return FinishStaging(entry, output, staging, inflated, stopToken);
+}
+
+// Moves the verified staging file over the destination, or removes it when that fails.
+Outcome<Ok> PlaceStaging(const std::wstring& staging, const std::wstring& destPath) {
+    if (const DWORD error = MoveIntoPlace(staging, destPath); error != ERROR_SUCCESS) {
+        ::DeleteFileW(staging.c_str());
+        return Fatal(error, destPath);
     }
     return Success();
 }
@@ -159,38 +204,64 @@ std::wstring FileNameOf(const std::wstring& path) {
 
 Outcome<Ok> StageObject(const FileEntry& entry, const std::wstring& partPath, const std::wstring& destPath,
                         std::stop_token stopToken) {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(destPath).parent_path(), ignored);
     const std::wstring staging = StagingPath(destPath);
-
-    std::wstring source;
     if (entry.compressed) {
         auto inflated = InflateToStaging(entry, partPath, staging, stopToken);
-        if (!inflated) {
-            return inflated;
-        }
-        source = staging;
-    } else {
-        const auto digest = Sha256OfFile(partPath, stopToken);
-        if (stopToken.stop_requested()) {
-            return Stopped();
-        }
-        if (!digest || *digest != entry.sha256 || SizeOnDisk(partPath) != entry.size) {
-            return Failure(CorruptObjectText());
-        }
-        if (const DWORD error = FlushFileData(partPath); error != ERROR_SUCCESS) {
-            return Fatal(error, partPath);
-        }
-        source = partPath;
+        return inflated ? PlaceStaging(staging, destPath) : inflated;
     }
-
-    if (const DWORD error = MoveIntoPlace(source, destPath); error != ERROR_SUCCESS) {
-        if (source == staging) {
-            ::DeleteFileW(staging.c_str());
-        }
+    const auto digest = Sha256OfFile(partPath, stopToken);
+    if (stopToken.stop_requested()) {
+        return Stopped();
+    }
+    if (!digest || *digest != entry.sha256 || SizeOnDisk(partPath) != entry.size) {
+        return Failure(CorruptObjectText());
+    }
+    if (const DWORD error = FlushFileData(partPath); error != ERROR_SUCCESS) {
+        return Fatal(error, partPath);
+    }
+    // The .part itself is the file; it stays where it is when it cannot be moved.
+    if (const DWORD error = MoveIntoPlace(partPath, destPath); error != ERROR_SUCCESS) {
         return Fatal(error, destPath);
     }
     return Success();
+}
+
+Outcome<Ok> StageBytes(const FileEntry& entry, std::span<const char> object, const std::wstring& destPath,
+                       std::stop_token stopToken) {
+    const std::wstring staging = StagingPath(destPath);
+    const auto bytes =
+        std::span<const unsigned char>(reinterpret_cast<const unsigned char*>(object.data()), object.size());
+    if (!entry.compressed &&
+        (object.size() != entry.size || Sha256Hex({object.data(), object.size()}) != entry.sha256)) {
+        return stopToken.stop_requested() ? Stopped() : Failure(CorruptObjectText());
+    }
+    FileHandle output = CreateStaging(staging);
+    if (!output) {
+        return Fatal(::GetLastError(), staging);
+    }
+    InflateResult staged;
+    if (entry.compressed) {
+        bool given = false;
+        staged = InflateInto(
+            [&]() -> std::span<const unsigned char> {
+                const bool first = !given;
+                given = true;
+                return first ? bytes : std::span<const unsigned char>();
+            },
+            output.Get(), entry.size, stopToken);
+    } else {
+        // Verified above: written as it is.
+        staged.lastResult = Z_STREAM_END;
+        staged.count = object.size();
+        staged.digest = entry.sha256;
+        if (!object.empty()) {
+            staged.writeError = WriteAll(output.Get(), object.data(), static_cast<DWORD>(object.size()));
+        }
+    }
+    if (Outcome<Ok> finished = FinishStaging(entry, output, staging, staged, stopToken); !finished) {
+        return finished;
+    }
+    return PlaceStaging(staging, destPath);
 }
 
 unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& destPath) {
@@ -198,7 +269,16 @@ unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& dest
     if (::MoveFileExW(source.c_str(), destPath.c_str(), flags)) {
         return ERROR_SUCCESS;
     }
-    const DWORD error = ::GetLastError();
+    DWORD error = ::GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND) {
+        // The destination's folder is made only when it is missing.
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(destPath).parent_path(), ignored);
+        if (::MoveFileExW(source.c_str(), destPath.c_str(), flags)) {
+            return ERROR_SUCCESS;
+        }
+        error = ::GetLastError();
+    }
     if (error != ERROR_ACCESS_DENIED) {
         return error;
     }

@@ -3,6 +3,7 @@
 #include "update/manifest.h"
 
 #include <cstdint>
+#include <span>
 #include <stop_token>
 #include <string>
 
@@ -25,8 +26,14 @@ std::wstring StagingPath(const std::wstring& destPath);
 Outcome<Ok> StageObject(const FileEntry& entry, const std::wstring& partPath, const std::wstring& destPath,
                         std::stop_token stopToken);
 
+// StageObject for an object held in memory (no .part): inflated, or taken as it is, into the staging
+// file while counting and hashing, then moved over the destination, with the same outcomes.
+Outcome<Ok> StageBytes(const FileEntry& entry, std::span<const char> object, const std::wstring& destPath,
+                       std::stop_token stopToken);
+
 // Moves the verified file over the destination (replacing it, written through), clearing the
-// destination's read-only attribute when the first try is refused. Returns the system's error code.
+// destination's read-only attribute when the first try is refused, and making its folder when it is
+// missing. Returns the system's error code.
 unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& destPath);
 
 // The user message for a system error met while writing or moving the path.

@@ -1,6 +1,7 @@
 #include "update/sha256.h"
 
 #include "core/handles.h"
+#include "update/worker_buffers.h"
 
 #include <windows.h>
 
@@ -123,7 +124,8 @@ std::optional<std::string> Sha256OfFile(const std::wstring& path, std::stop_toke
         return std::nullopt;
     }
     Sha256 hash;
-    std::vector<unsigned char> buffer(kFileChunk);
+    std::vector<unsigned char> fresh;
+    std::vector<unsigned char>& buffer = BufferOf(&WorkerBuffers::hashing, fresh, kFileChunk);
     for (;;) {
         if (stopToken.stop_requested()) {
             return std::nullopt;

@@ -158,6 +158,23 @@ TEST_F(DownloaderTest, DroppedTransferIsResumedWhereItStopped) {
     EXPECT_EQ(progress.bytesDone.load(), 300000U);
 }
 
+TEST_F(DownloaderTest, ASmallObjectComesIntoMemoryAndADroppedOneStartsAgain) {
+    const std::string content = SampleBytes(200000, 17);
+    const FileEntry entry = PublishObject(L"dl_small", L"small.bin", content, false);
+    Support::SetFaultRules(R"({"/dl_small/objects/)" + entry.sha256.substr(0, 2) + "/" + entry.sha256 +
+                           R"(": {"drop_after": 150000, "drop_times": 1, "delay_ms": 20, "chunk": 8192}})");
+    const Support::LargestFileWatch watch({Part(entry)});
+    const auto result = Get(entry, {FaultBase() + L"dl_small/"});
+    ASSERT_TRUE(result.ok()) << Narrow(result.message);
+    const auto requests = Support::FaultRequests();
+    ASSERT_EQ(requests.size(), 2U);
+    EXPECT_EQ(requests[1].range, "-");
+    EXPECT_EQ(watch.Largest(), 0U);
+    EXPECT_FALSE(Support::Exists(Part(entry)));
+    EXPECT_EQ(ReadFileOrEmpty(game / L"small.bin"), content);
+    EXPECT_EQ(progress.bytesDone.load(), entry.zsize);
+}
+
 TEST_F(DownloaderTest, EmptyObjectIsPlacedWithoutARequest) {
     const FileEntry entry = PublishObject(L"dl_empty", L"logs\\empty.txt", "", false);
     ASSERT_EQ(entry.zsize, 0U);
