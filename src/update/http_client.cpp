@@ -22,7 +22,7 @@ struct WinHttpTraits {
 };
 using WinHttpHandle = UniqueHandle<WinHttpTraits>;
 
-constexpr DWORD kBufferSize = 262144;
+constexpr DWORD kBufferSize = 65536;
 constexpr DWORD kCancelled = ERROR_CANCELLED;
 constexpr DWORD kResolveTimeoutMs = 15000;
 constexpr DWORD kConnectTimeoutMs = 15000;

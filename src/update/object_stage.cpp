@@ -17,9 +17,9 @@
 namespace Orv {
 namespace {
 
-constexpr size_t kInputBuffer = 262144;
+constexpr size_t kInputBuffer = 65536;
 // Inflated bytes go to the staging file in pieces of this size.
-constexpr size_t kOutputBuffer = 262144;
+constexpr size_t kOutputBuffer = 65536;
 
 Outcome<Ok> Fatal(uint32_t code, const std::wstring& path) {
     return Failure(std::wstring(1, kFatalMarker) + WriteErrorText(code, path));

@@ -11,7 +11,7 @@
 namespace Orv {
 namespace {
 
-constexpr size_t kFileChunk = 1048576;
+constexpr size_t kFileChunk = 262144;
 
 // The provider lives until the process ends and is shared by every thread.
 BCRYPT_ALG_HANDLE Provider() {
