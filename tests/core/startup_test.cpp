@@ -41,7 +41,7 @@ protected:
     // Starts the launcher in the game folder; the fixture ends it at the latest when the test ends.
     ChildProcess& Start(const std::wstring& args = {}) {
         started.push_back(Support::StartProcess(exe, args, folder.Path()));
-        EXPECT_TRUE(started.back().Started());
+        EXPECT_TRUE(started.back().Started()) << started.back().StartProblem();
         return started.back();
     }
 

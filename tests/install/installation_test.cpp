@@ -186,7 +186,7 @@ TEST_F(Installing, IntoTheFolderTheLauncherRunsFromNothingIsCopied) {
     ::SetEnvironmentVariableW(L"ORV_INSTALL_RESULT", result.c_str());
     Support::ChildProcess child = Support::StartProcess(exe, L"--gtest_filter=InstallChild.*", home.Path());
     ::SetEnvironmentVariableW(L"ORV_INSTALL_RESULT", nullptr);
-    ASSERT_TRUE(child.Started());
+    ASSERT_TRUE(child.Started()) << child.StartProblem();
     EXPECT_EQ(child.WaitExit(60s), 0U);
     EXPECT_EQ(ReadFileOrEmpty(result), "ok");
     EXPECT_EQ(FileIdentity(exe), identity);

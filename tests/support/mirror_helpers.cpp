@@ -53,7 +53,7 @@ RunResult RunOrvanectl(const std::vector<std::wstring>& args, const std::wstring
     }
     RunResult result;
     ChildProcess child = StartProcess(BinaryFolder() + L"\\orvanectl.exe", line, workingFolder, outputFile);
-    EXPECT_TRUE(child.Started());
+    EXPECT_TRUE(child.Started()) << child.StartProblem();
     if (const auto code = child.WaitExit(120s)) {
         result.exitCode = *code;
     } else {

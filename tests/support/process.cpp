@@ -1,6 +1,7 @@
 #include "process.h"
 
 #include "core/handles.h"
+#include "test_folder.h"
 
 #include <tlhelp32.h>
 
@@ -11,7 +12,8 @@
 namespace Orv::Support {
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : process_(std::exchange(other.process_, nullptr)), id_(std::exchange(other.id_, 0)) {}
+    : process_(std::exchange(other.process_, nullptr)), id_(std::exchange(other.id_, 0)),
+      startProblem_(std::move(other.startProblem_)) {}
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     if (this != &other) {
@@ -20,6 +22,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
         }
         process_ = std::exchange(other.process_, nullptr);
         id_ = std::exchange(other.id_, 0);
+        startProblem_ = std::move(other.startProblem_);
     }
     return *this;
 }
@@ -73,6 +76,10 @@ std::wstring ImagePath(DWORD pid) {
     return std::wstring(path, length);
 }
 
+std::string Failed(const char* call, DWORD error) {
+    return std::string(call) + " failed with error " + std::to_string(error);
+}
+
 } // namespace
 
 std::vector<DWORD> ProcessesRunningFrom(const std::wstring& folder) {
@@ -120,19 +127,34 @@ ChildProcess StartProcess(const std::wstring& exe, const std::wstring& arguments
         constexpr DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
         output.Reset(::CreateFileW(outputFile.c_str(), GENERIC_WRITE, share, &inherited, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!output) {
+            return ChildProcess(Failed("creating the output file", ::GetLastError()));
+        }
         input.Reset(::CreateFileW(L"NUL", GENERIC_READ, share, &inherited, OPEN_EXISTING, 0, nullptr));
-        if (!output || !input) {
-            return {};
+        if (!input) {
+            return ChildProcess(Failed("opening NUL", ::GetLastError()));
         }
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = input.Get();
         startup.hStdOutput = output.Get();
         startup.hStdError = output.Get();
     }
+    // Under a loaded Wine a start fails now and then and works when asked again: asked for up to 10 s.
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, output ? TRUE : FALSE, 0, nullptr,
-                          workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
-        return {};
+    DWORD error = 0;
+    const bool started = WaitUntil(
+        [&] {
+            if (::CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, output ? TRUE : FALSE, 0,
+                                 nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
+                                 &info)) {
+                return true;
+            }
+            error = ::GetLastError();
+            return false;
+        },
+        std::chrono::seconds(10));
+    if (!started) {
+        return ChildProcess(Failed("CreateProcessW", error));
     }
     ::CloseHandle(info.hThread);
     return ChildProcess(info.hProcess, info.dwProcessId);

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace Orv::Support {
@@ -13,6 +14,8 @@ class ChildProcess {
 public:
     ChildProcess() = default;
     ChildProcess(HANDLE process, DWORD id) : process_(process), id_(id) {}
+    // A process that could not be started, with the call that failed and its error.
+    explicit ChildProcess(std::string startProblem) : startProblem_(std::move(startProblem)) {}
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&& other) noexcept;
     ChildProcess(const ChildProcess&) = delete;
@@ -20,6 +23,8 @@ public:
     ~ChildProcess();
 
     bool Started() const { return process_ != nullptr; }
+    // Why the process did not start (empty when it did).
+    const std::string& StartProblem() const { return startProblem_; }
     DWORD Id() const { return id_; }
     HANDLE Handle() const { return process_; }
     // The exit code once the process has ended within the limit; nothing while it still runs.
@@ -30,6 +35,7 @@ public:
 private:
     HANDLE process_ = nullptr;
     DWORD id_ = 0;
+    std::string startProblem_;
 };
 
 // Starts "exe" with the argument text, in the working folder (or the current one when empty). With an

@@ -115,7 +115,7 @@ void LauncherWindow::AddDataFiles(int count, size_t smallest, size_t step) {
 
 ChildProcess& LauncherWindow::Start(const std::wstring& args) {
     started.push_back(StartProcess(exe, args, game.Path()));
-    EXPECT_TRUE(started.back().Started());
+    EXPECT_TRUE(started.back().Started()) << started.back().StartProblem();
     return started.back();
 }
 

@@ -56,7 +56,7 @@ protected:
 
     ChildProcess& Start(const std::wstring& args = {}) {
         started.push_back(Support::StartProcess(exe, args, home.Path()));
-        EXPECT_TRUE(started.back().Started());
+        EXPECT_TRUE(started.back().Started()) << started.back().StartProblem();
         return started.back();
     }
 

@@ -82,7 +82,7 @@ TEST_F(PatchUpdate, AKilledPatchUpdateGoesOnWithTheChunksItHas) {
         Support::ChildProcess update =
             Support::StartProcess(Support::BinaryFolder() + L"\\orvanectl.exe",
                                   L"update \"" + game.Path() + L"\"", game.Path(), game / L"update.txt");
-        ASSERT_TRUE(update.Started());
+        ASSERT_TRUE(update.Started()) << update.StartProblem();
         ASSERT_TRUE(Support::WaitUntil([&] { return chunksDone() > 0; }, 120s));
         update.Kill();
         ASSERT_TRUE(update.WaitExit(30s));
