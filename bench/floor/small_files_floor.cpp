@@ -5,6 +5,8 @@
 // first. Benchmark use only.
 //
 //   orvfloor <manifest.txt> <base URL ending in /> <game folder>
+#include "core/handles.h"
+
 #include <windows.h>
 
 #include <winhttp.h>
@@ -23,6 +25,13 @@ namespace {
 
 constexpr int kThreads = 12;
 
+struct InternetHandleTraits {
+    using Value = HINTERNET;
+    static Value Invalid() { return nullptr; }
+    static void Close(Value v) { ::WinHttpCloseHandle(v); }
+};
+using InternetHandle = Orv::UniqueHandle<InternetHandleTraits>;
+
 struct Row {
     std::wstring path;   // relative, backslashes
     std::wstring object; // URL path below the base: "objects/xx/<sha>[.z]"
@@ -30,8 +39,8 @@ struct Row {
 
 std::wstring Wide(const std::string& text) {
     std::wstring out(text.size(), L'\0');
-    out.resize(static_cast<size_t>(::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                                         out.data(), static_cast<int>(out.size()))));
+    out.resize(static_cast<size_t>(::MultiByteToWideChar(
+        CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), static_cast<int>(out.size()))));
     return out;
 }
 
@@ -53,34 +62,44 @@ std::vector<Row> ReadRows(const std::wstring& manifest) {
             c = c == L'/' ? L'\\' : c;
         }
         const std::wstring sha = Wide(fields[1]);
-        rows.push_back({path, L"objects/" + sha.substr(0, 2) + L"/" + sha + (fields[4] == "z" ? L".z" : L"")});
+        rows.push_back(
+            {path, L"objects/" + sha.substr(0, 2) + L"/" + sha + (fields[4] == "z" ? L".z" : L"")});
     }
     return rows;
 }
 
-bool Fetch(HINTERNET connection, const std::wstring& object, const std::wstring& target, std::vector<char>& buffer) {
-    HINTERNET request = ::WinHttpOpenRequest(connection, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                             WINHTTP_DEFAULT_ACCEPT_TYPES, 0);
-    bool ok = request != nullptr && ::WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, nullptr, 0, 0, 0) &&
-              ::WinHttpReceiveResponse(request, nullptr);
+bool Fetch(HINTERNET connection, const std::wstring& object, const std::wstring& target,
+           std::vector<char>& buffer) {
+    const InternetHandle request(::WinHttpOpenRequest(connection, L"GET", object.c_str(), nullptr,
+                                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+    if (!request ||
+        !::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, nullptr, 0, 0, 0) ||
+        !::WinHttpReceiveResponse(request.Get(), nullptr)) {
+        return false;
+    }
+    DWORD status = 0;
+    DWORD statusSize = sizeof status;
+    if (!::WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX) ||
+        status != 200) {
+        return false;
+    }
     const std::wstring part = target + L".part";
-    HANDLE file = ok ? ::CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                     nullptr)
-                     : INVALID_HANDLE_VALUE;
-    ok = ok && file != INVALID_HANDLE_VALUE;
-    for (DWORD read = 1; ok && read > 0;) {
-        ok = ::WinHttpReadData(request, buffer.data(), static_cast<DWORD>(buffer.size()), &read) != FALSE;
-        DWORD written = 0;
-        ok = ok && (read == 0 || ::WriteFile(file, buffer.data(), read, &written, nullptr));
+    {
+        const Orv::FileHandle file(::CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        bool ok = file.Valid();
+        for (DWORD read = 1; ok && read > 0;) {
+            ok = ::WinHttpReadData(request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read) !=
+                 FALSE;
+            DWORD written = 0;
+            ok = ok && (read == 0 || ::WriteFile(file.Get(), buffer.data(), read, &written, nullptr));
+        }
+        if (!ok || !::FlushFileBuffers(file.Get())) {
+            return false;
+        }
     }
-    ok = ok && ::FlushFileBuffers(file);
-    if (file != INVALID_HANDLE_VALUE) {
-        ::CloseHandle(file);
-    }
-    if (request != nullptr) {
-        ::WinHttpCloseHandle(request);
-    }
-    return ok && ::MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING);
+    return ::MoveFileExW(part.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
 } // namespace
@@ -110,26 +129,25 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring basePath(url.lpszUrlPath, url.dwUrlPathLength);
-    HINTERNET session = ::WinHttpOpen(L"orvfloor", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                                      WINHTTP_NO_PROXY_BYPASS, 0);
+    const InternetHandle session(::WinHttpOpen(L"orvfloor", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     std::atomic<size_t> next{0};
     std::atomic<size_t> failed{0};
     {
         std::vector<std::jthread> threads;
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([&] {
-                HINTERNET connection = ::WinHttpConnect(session, host, url.nPort, 0);
+                const InternetHandle connection(::WinHttpConnect(session.Get(), host, url.nPort, 0));
                 std::vector<char> buffer(65536);
                 for (size_t i = next.fetch_add(1); i < rows.size(); i = next.fetch_add(1)) {
-                    if (!Fetch(connection, basePath + rows[i].object, game + L"\\" + rows[i].path, buffer)) {
+                    if (!Fetch(connection.Get(), basePath + rows[i].object, game + L"\\" + rows[i].path,
+                               buffer)) {
                         failed.fetch_add(1);
                     }
                 }
-                ::WinHttpCloseHandle(connection);
             });
         }
     }
-    ::WinHttpCloseHandle(session);
     std::printf("%zu files, %zu failed\n", rows.size(), failed.load());
     return failed.load() == 0 ? 0 : 1;
 }
