@@ -25,13 +25,6 @@ namespace {
 
 constexpr int kThreads = 12;
 
-struct InternetHandleTraits {
-    using Value = HINTERNET;
-    static Value Invalid() { return nullptr; }
-    static void Close(Value v) { ::WinHttpCloseHandle(v); }
-};
-using InternetHandle = Orv::UniqueHandle<InternetHandleTraits>;
-
 struct Row {
     std::wstring path;   // relative, backslashes
     std::wstring object; // URL path below the base: "objects/xx/<sha>[.z]"
@@ -70,8 +63,8 @@ std::vector<Row> ReadRows(const std::wstring& manifest) {
 
 bool Fetch(HINTERNET connection, const std::wstring& object, const std::wstring& target,
            std::vector<char>& buffer) {
-    const InternetHandle request(::WinHttpOpenRequest(connection, L"GET", object.c_str(), nullptr,
-                                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
+    const Orv::WinHttpHandle request(::WinHttpOpenRequest(
+        connection, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, 0));
     if (!request ||
         !::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, nullptr, 0, 0, 0) ||
         !::WinHttpReceiveResponse(request.Get(), nullptr)) {
@@ -129,15 +122,15 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring basePath(url.lpszUrlPath, url.dwUrlPathLength);
-    const InternetHandle session(::WinHttpOpen(L"orvfloor", WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    const Orv::WinHttpHandle session(::WinHttpOpen(L"orvfloor", WINHTTP_ACCESS_TYPE_NO_PROXY,
+                                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     std::atomic<size_t> next{0};
     std::atomic<size_t> failed{0};
     {
         std::vector<std::jthread> threads;
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([&] {
-                const InternetHandle connection(::WinHttpConnect(session.Get(), host, url.nPort, 0));
+                const Orv::WinHttpHandle connection(::WinHttpConnect(session.Get(), host, url.nPort, 0));
                 std::vector<char> buffer(65536);
                 for (size_t i = next.fetch_add(1); i < rows.size(); i = next.fetch_add(1)) {
                     if (!Fetch(connection.Get(), basePath + rows[i].object, game + L"\\" + rows[i].path,

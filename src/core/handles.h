@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <bcrypt.h>
+#include <winhttp.h>
 #include <utility>
 
 namespace Orv {
@@ -99,5 +100,13 @@ struct BcryptKeyTraits {
     static void Close(Value v) { ::BCryptDestroyKey(v); }
 };
 using BcryptKey = UniqueHandle<BcryptKeyTraits>;
+
+// WinHTTP sessions, connections and requests.
+struct WinHttpTraits {
+    using Value = HINTERNET;
+    static Value Invalid() { return nullptr; }
+    static void Close(Value v) { ::WinHttpCloseHandle(v); }
+};
+using WinHttpHandle = UniqueHandle<WinHttpTraits>;
 
 } // namespace Orv

@@ -15,13 +15,6 @@
 namespace Orv {
 namespace {
 
-struct WinHttpTraits {
-    using Value = HINTERNET;
-    static Value Invalid() { return nullptr; }
-    static void Close(Value v) { ::WinHttpCloseHandle(v); }
-};
-using WinHttpHandle = UniqueHandle<WinHttpTraits>;
-
 constexpr DWORD kBufferSize = 65536;
 constexpr DWORD kCancelled = ERROR_CANCELLED;
 constexpr DWORD kResolveTimeoutMs = 15000;
