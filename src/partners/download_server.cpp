@@ -24,6 +24,11 @@ std::wstring ObjectUrl(const std::wstring& baseUrl, const std::string& sha256, c
     return fmt::format(L"{}objects/{}/{}{}", baseUrl, hash.substr(0, 2), hash, suffix);
 }
 
+std::wstring PackUrl(const std::wstring& baseUrl, const std::string& sha256, const wchar_t* suffix) {
+    const std::wstring hash = Utf8ToWide(sha256);
+    return fmt::format(L"{}packs/{}/{}{}", baseUrl, hash.substr(0, 2), hash, suffix);
+}
+
 std::string ObjectRelativePath(const std::string& sha256, bool compressed) {
     return sha256.substr(0, 2) + "/" + sha256 + (compressed ? kCompressedSuffixUtf8 : "");
 }

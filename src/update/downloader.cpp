@@ -101,10 +101,19 @@ const wchar_t* ObjectSuffix(const FileEntry& entry) {
         return DownloadServer::kChunkSuffix;
     case ObjectKind::ChunkList:
         return DownloadServer::kChunkListSuffix;
+    case ObjectKind::PackIndex:
+        return DownloadServer::kPackIndexSuffix;
     case ObjectKind::File:
         break;
     }
     return entry.compressed ? DownloadServer::kCompressedSuffix : L"";
+}
+
+std::wstring ObjectUrlOf(const std::wstring& mirror, const FileEntry& entry) {
+    if (entry.object == ObjectKind::PackIndex) {
+        return DownloadServer::PackUrl(mirror, entry.sha256, DownloadServer::kPackIndexSuffix);
+    }
+    return DownloadServer::ObjectUrl(mirror, entry.sha256, ObjectSuffix(entry));
 }
 
 Outcome<Ok> Downloader::Get(const FileEntry& entry, const std::wstring& destPath, Slot* slot,
@@ -196,8 +205,7 @@ Downloader::Attempt Downloader::TryInMemory(const FileEntry& entry, const std::w
             return true;
         };
         const HttpResult result =
-            HttpGet(DownloadServer::ObjectUrl(mirror, entry.sha256, ObjectSuffix(entry)), false, 0,
-                    {entry.zsize, 0}, sink, stopToken);
+            HttpGet(ObjectUrlOf(mirror, entry), false, 0, {entry.zsize, 0}, sink, stopToken);
         if (result.error != 0 || result.status != 200) {
             transfer.Report(0);
             return Failed(entry, result, mirror, attempt, stopToken);
@@ -256,8 +264,7 @@ Downloader::Attempt Downloader::TryWithPart(const FileEntry& entry, const std::w
         };
         // No answer may grow the .part beyond the object's size.
         const HttpResult result =
-            HttpGet(DownloadServer::ObjectUrl(mirror, entry.sha256, ObjectSuffix(entry)), false, offset,
-                    {entry.zsize, 0}, sink, stopToken, onStatus);
+            HttpGet(ObjectUrlOf(mirror, entry), false, offset, {entry.zsize, 0}, sink, stopToken, onStatus);
         file.Reset();
         if (writeError != 0) {
             return {Attempt::End::Give, WriteErrorText(writeError, part)};

@@ -55,8 +55,12 @@ private:
     UpdateProgress* progress_;
 };
 
-// The suffix of the entry's object name: ".c" for a chunk, ".z" for a compressed file, else none.
+// The suffix of the entry's object name: ".c" for a chunk, ".l" for a chunk list, ".index" for the pack
+// index, ".z" for a compressed file, else none.
 const wchar_t* ObjectSuffix(const FileEntry& entry);
+
+// Where a mirror keeps the entry's object: below "objects/", or below "packs/" for the pack index.
+std::wstring ObjectUrlOf(const std::wstring& mirror, const FileEntry& entry);
 
 // Objects of at most this size are received into memory and staged from there, without a .part.
 inline constexpr uint64_t kInMemoryObjectMax = 256 * 1024;

@@ -87,6 +87,11 @@ bool IsHexHash(std::string_view hash) {
     return hash.size() == 64 && hash.find_first_not_of("0123456789abcdefABCDEF") == std::string_view::npos;
 }
 
+// The hash of a chunk list or pack index, which a launcher compares with digests as they are.
+bool IsLowerHexHash(std::string_view hash) {
+    return hash.size() == 64 && hash.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+}
+
 // A file row: "f", sha256, size, zsize, "z" or other, kind, path. Returns the failure detail.
 std::optional<std::wstring> ParseFileRow(const std::vector<std::string_view>& fields, Manifest& manifest) {
     if (fields.size() != 7 || !IsHexHash(fields[1]) || fields[5].size() != 1) {
@@ -115,14 +120,23 @@ std::optional<std::wstring> ParseFileRow(const std::vector<std::string_view>& fi
 // costs only bytes (the file is downloaded whole), so it is counted, not refused.
 void ParseChunkRow(const std::vector<std::string_view>& fields, Manifest& manifest) {
     const auto listSize = fields.size() == 4 ? ReadNumber<uint64_t>(fields[3]) : std::nullopt;
-    const auto isLowerHex = [](std::string_view hash) {
-        return hash.size() == 64 && hash.find_first_not_of("0123456789abcdef") == std::string_view::npos;
-    };
-    if (!listSize || !isLowerHex(fields[1]) || !isLowerHex(fields[2])) {
+    if (!listSize || !IsLowerHexHash(fields[1]) || !IsLowerHexHash(fields[2])) {
         ++manifest.badChunkRows;
         return;
     }
     manifest.chunkedFiles.push_back({std::string(fields[1]), std::string(fields[2]), *listSize});
+}
+
+// The pack index row: "p", the index text's sha256, its size, the size of its object. Like a chunk row, a
+// row of another shape only costs requests (objects come loose), so it is counted, not refused.
+void ParsePackRow(const std::vector<std::string_view>& fields, Manifest& manifest) {
+    const auto size = fields.size() == 4 ? ReadNumber<uint64_t>(fields[2]) : std::nullopt;
+    const auto zsize = fields.size() == 4 ? ReadNumber<uint64_t>(fields[3]) : std::nullopt;
+    if (!size || !zsize || !IsLowerHexHash(fields[1])) {
+        ++manifest.badPackRows;
+        return;
+    }
+    manifest.packIndex = PackIndexRow{std::string(fields[1]), *size, *zsize};
 }
 
 // A key line. Returns the failure detail for a number key without a readable number.
@@ -206,6 +220,8 @@ Outcome<Manifest> ParseManifest(std::string text) {
             failure = ParseFileRow(fields, manifest);
         } else if (fields[0] == "c") {
             ParseChunkRow(fields, manifest);
+        } else if (fields[0] == "p") {
+            ParsePackRow(fields, manifest);
         } else if (fields.size() == 2) {
             failure = ParseKeyLine(fields[0], fields[1], manifest, format);
         }

@@ -10,8 +10,9 @@
 namespace Orv {
 
 // What an entry's object on the server is: a file's ("<sha256>" or "<sha256>.z"), one chunk of a file
-// published in chunks ("<sha256>.c", always a zlib stream), or a chunk list ("<sha256>.l", text).
-enum class ObjectKind : uint8_t { File, Chunk, ChunkList };
+// published in chunks ("<sha256>.c", always a zlib stream), a chunk list ("<sha256>.l", text), or the
+// pack index ("packs/<2 hex>/<sha256>.index", a zlib stream of text).
+enum class ObjectKind : uint8_t { File, Chunk, ChunkList, PackIndex };
 
 // One file of a release.
 struct FileEntry {
@@ -34,6 +35,14 @@ struct ChunkedFile {
     uint64_t listSize = 0;
 };
 
+// The pack index of a release (row "p"): the SHA-256 and size of the index text, and the size of its
+// object "packs/<2 hex>/<sha256>.index" (a zlib stream of the text).
+struct PackIndexRow {
+    std::string sha256;
+    uint64_t size = 0;
+    uint64_t zsize = 0;
+};
+
 inline constexpr char kKindLauncher = 's';
 inline constexpr char kKindKeep = 'k';
 
@@ -49,6 +58,8 @@ struct Manifest {
     std::vector<FileEntry> files;
     std::vector<ChunkedFile> chunkedFiles; // rows "c", in their order
     size_t badChunkRows = 0;               // rows "c" that do not parse, ignored
+    std::optional<PackIndexRow> packIndex; // row "p" (the last one)
+    size_t badPackRows = 0;                // rows "p" that do not parse, ignored
     std::string text;                      // the whole input, unchanged
 };
 
