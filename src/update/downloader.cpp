@@ -19,7 +19,6 @@
 namespace Orv {
 namespace {
 
-constexpr int kAttempts = 5;
 constexpr unsigned kPauseStepMs = 100;
 
 } // namespace
@@ -41,17 +40,6 @@ struct Downloader::Transfer {
 };
 
 namespace {
-
-// Waits the pause in 100 ms steps; false when a stop was requested meanwhile.
-bool Pause(unsigned milliseconds, std::stop_token stopToken) {
-    for (unsigned waited = 0; waited < milliseconds; waited += kPauseStepMs) {
-        if (stopToken.stop_requested()) {
-            return false;
-        }
-        ::Sleep(kPauseStepMs);
-    }
-    return true;
-}
 
 bool Truncate(HANDLE file, uint64_t offset) {
     LARGE_INTEGER position;
@@ -80,6 +68,20 @@ std::unordered_set<std::wstring> NamesIn(const std::wstring& folder) {
 
 unsigned RetryPauseMs(int attempt) {
     return 1000U << (attempt - 1);
+}
+
+bool PauseBeforeAttempt(int attempt, std::stop_token stopToken) {
+    for (unsigned waited = 0; waited < RetryPauseMs(attempt); waited += kPauseStepMs) {
+        if (stopToken.stop_requested()) {
+            return false;
+        }
+        ::Sleep(kPauseStepMs);
+    }
+    return true;
+}
+
+const std::wstring& Downloader::MirrorFor(int attempt) const {
+    return (*mirrors_)[static_cast<size_t>(mirrorIndex_ + attempt) % mirrors_->size()];
 }
 
 Downloader::Downloader(const std::wstring& gameFolder, const std::vector<std::wstring>& mirrors,
@@ -126,7 +128,7 @@ Outcome<Ok> Downloader::Get(const FileEntry& entry, const std::wstring& destPath
     std::wstring lastMessage;
     Outcome<Ok> result = Failure(L"");
     for (int attempt = 0;; ++attempt) {
-        if (attempt == kAttempts) {
+        if (attempt == kDownloadAttempts) {
             result = Failure(fmt::format(L"{}: {}", entry.path, lastMessage));
             break;
         }
@@ -134,11 +136,10 @@ Outcome<Ok> Downloader::Get(const FileEntry& entry, const std::wstring& destPath
             result = Failure(CancelledText());
             break;
         }
-        if (attempt > 0 && !Pause(RetryPauseMs(attempt), stopToken)) {
+        if (attempt > 0 && !PauseBeforeAttempt(attempt, stopToken)) {
             continue;
         }
-        const std::wstring& mirror =
-            (*mirrors_)[static_cast<size_t>(mirrorIndex_ + attempt) % mirrors_->size()];
+        const std::wstring& mirror = MirrorFor(attempt);
         const Attempt tried = inMemory
                                   ? TryInMemory(entry, destPath, mirror, attempt, transfer, stopToken)
                                   : TryWithPart(entry, destPath, part, mirror, attempt, transfer, stopToken);

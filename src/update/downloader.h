@@ -27,6 +27,11 @@ public:
 
     const std::wstring& DownloadFolder() const { return downloadFolder_; }
 
+    // The mirror that attempt number `attempt` (from 0) asks: the one that served the manifest first, then
+    // each next one in turn.
+    const std::wstring& MirrorFor(int attempt) const;
+    UpdateProgress& Progress() const { return *progress_; }
+
     // The .part file of an entry's object: "<sha256>[.z].part" in the download folder.
     std::wstring PartPath(const FileEntry& entry) const;
 
@@ -65,7 +70,13 @@ std::wstring ObjectUrlOf(const std::wstring& mirror, const FileEntry& entry);
 // Objects of at most this size are received into memory and staged from there, without a .part.
 inline constexpr uint64_t kInMemoryObjectMax = 256 * 1024;
 
+// Every transfer has this many attempts, with a pause before each but the first.
+inline constexpr int kDownloadAttempts = 5;
+
 // Pause before attempt number `attempt` (1 to 4): 1, 2, 4, 8 seconds.
 unsigned RetryPauseMs(int attempt);
+
+// Waits the pause before the attempt in 100 ms steps; false when a stop was requested meanwhile.
+bool PauseBeforeAttempt(int attempt, std::stop_token stopToken);
 
 } // namespace Orv

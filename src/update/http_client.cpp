@@ -8,6 +8,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 #include <fmt/xchar.h>
 #include <vector>
 #include <winhttp.h>
@@ -151,16 +153,23 @@ HttpResult OverLimit(const HttpResult& answer) {
     return result;
 }
 
-} // namespace
+// How the body of one answer is taken: the most it may hold, and after how many bytes the transfer has
+// what it needs (the rest is not read).
+struct BodyRule {
+    uint64_t limit = 0;
+    uint64_t enough = UINT64_MAX;
+};
 
-void* HttpSession() {
-    static HINTERNET session = CreateSession();
-    return session;
-}
+// Decides, once the status of a 200 or 206 answer is known, how its body is taken; nothing leaves the
+// body unread, with the result as the decision left it.
+using BodyDecision = std::function<std::optional<BodyRule>(HINTERNET request, HttpResult& result)>;
 
-HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, const TransferLimits& limits,
-                   const BodySink& sink, std::stop_token stopToken, const StatusCallback& onStatus) {
-    TransferClock clock(limits.deadlineMs);
+// One GET: sends the request with the extra headers and, for a 200 or 206 answer, streams the body into
+// the sink by the decided rule. onStatus is called once before the first body byte.
+HttpResult Exchange(const std::wstring& url, bool noCache, const std::wstring& rangeHeader,
+                    uint32_t deadlineMs, const BodyDecision& decide, const BodySink& sink,
+                    std::stop_token stopToken, const StatusCallback& onStatus) {
+    TransferClock clock(deadlineMs);
     wchar_t host[256] = {};
     wchar_t path[2048] = {};
     wchar_t extra[1024] = {};
@@ -191,8 +200,8 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
     if (!request) {
         return Failed(::GetLastError());
     }
-    if (limits.deadlineMs != 0) {
-        LimitWaits(request.Get(), limits.deadlineMs);
+    if (deadlineMs != 0) {
+        LimitWaits(request.Get(), deadlineMs);
     }
 
     std::wstring headers;
@@ -202,8 +211,8 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
         ::WinHttpSetOption(request.Get(), WINHTTP_OPTION_DECOMPRESSION, &decompression, sizeof decompression);
         headers += L"Cache-Control: no-cache\r\n";
     }
-    if (rangeStart > 0) {
-        headers += fmt::format(L"Range: bytes={}-\r\n", rangeStart);
+    if (!rangeHeader.empty()) {
+        headers += L"Range: " + rangeHeader + L"\r\n";
     }
     if (!::WinHttpSendRequest(
             request.Get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
@@ -227,18 +236,22 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
     if (status != 200 && status != 206) {
         return result;
     }
+    const std::optional<BodyRule> rule = decide(request.Get(), result);
+    if (!rule) {
+        return result;
+    }
     // A connection that closes early can look like the end of the body; a body shorter than its
     // Content-Length is a dropped connection, as the system reports it elsewhere. A decoded body is
     // longer than the Content-Length, which counts the encoded bytes.
     const bool encoded = HasContentEncoding(request.Get());
-    const uint64_t limit = BodyLimit(limits, status, rangeStart);
+    const uint64_t limit = rule->limit;
     if (!encoded && result.contentLength > limit) {
         return OverLimit(result);
     }
     if (onStatus) {
         onStatus(status);
     }
-    const uint64_t expected = encoded ? 0 : result.contentLength;
+    const uint64_t expected = encoded ? 0 : std::min(result.contentLength, rule->enough);
     uint64_t received = 0;
     std::vector<char> fresh;
     std::vector<char>& buffer = BufferOf(&WorkerBuffers::http, fresh, kBufferSize);
@@ -254,6 +267,10 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
             if (stopToken.stop_requested()) {
                 return Failed(kCancelled);
             }
+            if (received == rule->enough) {
+                ended = true;
+                break;
+            }
             // The system's own time-out ends a wait that lasts too long; it is shortened when the pace
             // window or the deadline ends sooner.
             if (const DWORD next = clock.NextWait(); next != wait) {
@@ -262,11 +279,12 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
             }
             DWORD available = 0;
             DWORD read = 0;
+            const size_t room =
+                static_cast<size_t>(std::min<uint64_t>(buffer.size() - filled, rule->enough - received));
             if (!::WinHttpQueryDataAvailable(request.Get(), &available) ||
                 (available > 0 &&
                  !::WinHttpReadData(request.Get(), buffer.data() + filled,
-                                    static_cast<DWORD>(std::min<size_t>(available, buffer.size() - filled)),
-                                    &read))) {
+                                    static_cast<DWORD>(std::min<size_t>(available, room)), &read))) {
                 const DWORD error = ::GetLastError();
                 return Failed(clock.RanOut() ? static_cast<DWORD>(ERROR_WINHTTP_TIMEOUT) : error);
             }
@@ -291,6 +309,59 @@ HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, c
         }
     }
     return received < expected ? Failed(ERROR_WINHTTP_CONNECTION_ERROR) : result;
+}
+
+std::wstring HeaderText(HINTERNET request, DWORD query) {
+    wchar_t text[128] = {};
+    DWORD size = sizeof text;
+    if (!::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        return {};
+    }
+    return text;
+}
+
+} // namespace
+
+void* HttpSession() {
+    static HINTERNET session = CreateSession();
+    return session;
+}
+
+HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, const TransferLimits& limits,
+                   const BodySink& sink, std::stop_token stopToken, const StatusCallback& onStatus) {
+    const std::wstring range = rangeStart > 0 ? fmt::format(L"bytes={}-", rangeStart) : std::wstring();
+    const BodyDecision decide = [&](HINTERNET, HttpResult& result) {
+        return std::optional<BodyRule>(BodyRule{BodyLimit(limits, result.status, rangeStart)});
+    };
+    return Exchange(url, noCache, range, limits.deadlineMs, decide, sink, stopToken, onStatus);
+}
+
+HttpResult HttpGetRange(const std::wstring& url, const ByteRange& range, const BodySink& sink,
+                        std::stop_token stopToken) {
+    const uint64_t length = range.last - range.first + 1;
+    uint64_t skip = 0;
+    const BodyDecision decide = [&](HINTERNET request, HttpResult& result) -> std::optional<BodyRule> {
+        if (result.status == 200) {
+            // The whole resource: read up to the range's end.
+            skip = range.first;
+            return BodyRule{range.size, range.last + 1};
+        }
+        const std::wstring said = HeaderText(request, WINHTTP_QUERY_CONTENT_RANGE);
+        const std::wstring asked = fmt::format(L"bytes {}-{}/", range.first, range.last);
+        if (said != asked + std::to_wstring(range.size) && said != asked + L"*") {
+            result.badRange = true;
+            return std::nullopt;
+        }
+        return BodyRule{length, length};
+    };
+    const BodySink skipping = [&](std::span<const char> piece) {
+        const size_t dropped = static_cast<size_t>(std::min<uint64_t>(skip, piece.size()));
+        skip -= dropped;
+        return dropped == piece.size() || sink(piece.subspan(dropped));
+    };
+    return Exchange(url, false, fmt::format(L"bytes={}-{}", range.first, range.last), 0, decide, skipping,
+                    stopToken, {});
 }
 
 std::wstring HttpErrorText(const HttpResult& result) {

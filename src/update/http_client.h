@@ -17,6 +17,9 @@ struct HttpResult {
     // The body would have passed the transfer's size (or its Content-Length announced more): the
     // transfer ended before those bytes reached the sink, with error 1223 as for a refusing sink.
     bool overLimit = false;
+    // A range request was answered 206 with another Content-Range than the range asked for (the body was
+    // not read).
+    bool badRange = false;
 };
 
 // No mirror is trusted to be honest or fast. Once the answer has begun, a body that grows by less than
@@ -48,6 +51,21 @@ void* HttpSession();
 // The sink never receives more than the limits allow, and the pace rule above applies to every body.
 HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, const TransferLimits& limits,
                    const BodySink& sink, std::stop_token stopToken, const StatusCallback& onStatus = {});
+
+// Bytes `first` to `last` (inclusive) of a resource of `size` bytes.
+struct ByteRange {
+    uint64_t first = 0;
+    uint64_t last = 0;
+    uint64_t size = 0;
+};
+
+// GETs the range with one single-range request ("Range: bytes=first-last"). A 206 must say
+// "Content-Range: bytes first-last/size" (or ".../*") and carry at most the range's bytes; a 200 (a server
+// that ignores ranges) may carry at most `size` bytes, of which those before the range are skipped, and
+// the transfer ends after the range's last byte. The sink receives only bytes of the range, in order;
+// the pace rule applies as for HttpGet.
+HttpResult HttpGetRange(const std::wstring& url, const ByteRange& range, const BodySink& sink,
+                        std::stop_token stopToken);
 
 // The user-facing message for a result the caller treats as failed.
 std::wstring HttpErrorText(const HttpResult& result);

@@ -1,0 +1,166 @@
+#include "update/staging_stream.h"
+
+#include "core/text.h"
+#include "update/object_stage.h"
+#include "update/worker_buffers.h"
+
+#include <windows.h>
+
+#include <filesystem>
+#include <vector>
+#include <zlib.h>
+
+namespace Orv {
+namespace {
+
+// Inflated bytes go to the staging file in pieces of this size.
+constexpr size_t kOutputBuffer = 65536;
+
+Outcome<Ok> Fatal(uint32_t code, const std::wstring& path) {
+    return Failure(std::wstring(1, kFatalMarker) + WriteErrorText(code, path));
+}
+
+// The staging file, created anew; its folder is made only when it is missing, so a run does not ask
+// for the folders of every file it places.
+FileHandle CreateStaging(const std::wstring& staging) {
+    const auto create = [&] {
+        return FileHandle(::CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    };
+    FileHandle file = create();
+    if (!file && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
+        std::error_code ignored;
+        std::filesystem::create_directories(std::filesystem::path(staging).parent_path(), ignored);
+        file = create();
+    }
+    return file;
+}
+
+} // namespace
+
+struct StagingStream::Inflater {
+    z_stream stream{};
+    bool valid = false;
+    Inflater() { valid = inflateInit(&stream) == Z_OK; }
+    ~Inflater() {
+        if (valid) {
+            inflateEnd(&stream);
+        }
+    }
+};
+
+StagingStream::StagingStream(const FileEntry& entry, const std::wstring& destPath)
+    : entry_(entry), destPath_(destPath), staging_(StagingPath(destPath)) {
+    if (entry.compressed) {
+        inflater_ = std::make_unique<Inflater>();
+        failed_ = !inflater_->valid;
+    } else {
+        ended_ = true;
+    }
+}
+
+StagingStream::~StagingStream() {
+    if (output_) {
+        output_.Reset();
+        ::DeleteFileW(staging_.c_str());
+    }
+}
+
+bool StagingStream::Write(const unsigned char* data, size_t length) {
+    if (length > entry_.size - count_) {
+        // More than the file holds: a hostile stream cannot fill the disk.
+        failed_ = true;
+        return false;
+    }
+    if (!output_) {
+        output_ = CreateStaging(staging_);
+        if (!output_) {
+            writeError_ = ::GetLastError();
+            return false;
+        }
+    }
+    if (length > 0) {
+        DWORD written = 0;
+        if (!::WriteFile(output_.Get(), data, static_cast<DWORD>(length), &written, nullptr)) {
+            writeError_ = ::GetLastError();
+            return false;
+        }
+        if (written != length) {
+            // A full disk may take part of a write and report success.
+            writeError_ = ERROR_DISK_FULL;
+            return false;
+        }
+    }
+    if (length > 0) {
+        hash_.Update(data, length);
+    }
+    count_ += length;
+    return true;
+}
+
+bool StagingStream::Feed(std::span<const unsigned char> bytes, const std::stop_token& stopToken) {
+    if (failed_ || writeError_ != 0) {
+        return false;
+    }
+    if (stopToken.stop_requested()) {
+        failed_ = true;
+        return false;
+    }
+    if (!inflater_) {
+        return Write(bytes.data(), bytes.size());
+    }
+    // Bytes after the end of the zlib stream are ignored.
+    z_stream& stream = inflater_->stream;
+    stream.next_in = const_cast<unsigned char*>(bytes.data());
+    stream.avail_in = static_cast<uInt>(bytes.size());
+    std::vector<unsigned char> fresh;
+    std::vector<unsigned char>& out = BufferOf(&WorkerBuffers::inflateOut, fresh, kOutputBuffer);
+    while (stream.avail_in > 0 && !ended_) {
+        if (stopToken.stop_requested()) {
+            failed_ = true;
+            return false;
+        }
+        stream.next_out = out.data();
+        stream.avail_out = static_cast<uInt>(out.size());
+        const int result = inflate(&stream, Z_NO_FLUSH);
+        if (result != Z_OK && result != Z_STREAM_END) {
+            failed_ = true;
+            return false;
+        }
+        ended_ = result == Z_STREAM_END;
+        if (!Write(out.data(), out.size() - stream.avail_out)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+Outcome<Ok> StagingStream::Finish(const std::stop_token& stopToken) {
+    if (writeError_ == 0 && !failed_ && !output_) {
+        // An empty file: its staging file is made here.
+        Write(nullptr, 0);
+    }
+    const std::optional<std::string> digest = hash_.Finish();
+    const bool good =
+        writeError_ == 0 && !failed_ && ended_ && count_ == entry_.size && digest == entry_.sha256;
+    // The staged data reaches the disk before the move that puts it in place.
+    if (good && !::FlushFileBuffers(output_.Get())) {
+        writeError_ = ::GetLastError();
+    }
+    output_.Reset();
+    if (writeError_ != 0 || !good) {
+        ::DeleteFileW(staging_.c_str());
+        if (writeError_ != 0) {
+            return Fatal(writeError_, staging_);
+        }
+        return stopToken.stop_requested() ? Failure(std::wstring(1, kFatalMarker) + CancelledText())
+                                          : Failure(CorruptObjectText());
+    }
+    if (const DWORD error = MoveIntoPlace(staging_, destPath_); error != ERROR_SUCCESS) {
+        ::DeleteFileW(staging_.c_str());
+        return Fatal(error, destPath_);
+    }
+    return Success();
+}
+
+} // namespace Orv
