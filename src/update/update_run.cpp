@@ -12,6 +12,7 @@
 #include "update/file_check.h"
 #include "update/mirrors.h"
 #include "update/object_stage.h"
+#include "update/pack/pack_source.h"
 #include "update/patch/patch_plan.h"
 #include "update/trust/release_trust.h"
 #include "update/self_update.h"
@@ -56,15 +57,28 @@ void Finish(const UpdateParams& params, UpdateProgress& progress, const Manifest
     progress.phase.store(Phase::Done);
 }
 
-// The bytes of the whole objects the phase starts with: those of every group that is not a candidate.
-uint64_t WholeBytes(const DownloadPhase& phase) {
+// The groups that may be patched.
+std::vector<bool> Candidates(const DownloadPhase& phase) {
     std::vector<bool> candidate(phase.groups.size(), false);
     for (const PatchCandidate& c : phase.candidates) {
         candidate[c.group] = true;
     }
+    return candidate;
+}
+
+// The bytes the phase starts with: the whole objects of the groups that are not candidates, less those that
+// come in pieces of packs, and the pieces' ranges.
+uint64_t WholeBytes(const DownloadPhase& phase) {
+    std::vector<bool> counted = Candidates(phase);
     uint64_t bytes = 0;
+    for (const PackPiece& piece : phase.pieces) {
+        bytes += piece.Length();
+        for (const PieceItem& item : piece.items) {
+            counted[item.id] = true;
+        }
+    }
     for (size_t g = 0; g < phase.groups.size(); ++g) {
-        bytes += candidate[g] ? 0 : phase.groups[g].entries.front()->zsize;
+        bytes += counted[g] ? 0 : phase.groups[g].entries.front()->zsize;
     }
     return bytes;
 }
@@ -174,7 +188,8 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     // Files whose older version is on disk may be rebuilt from its chunks and the ones it lacks; they are
     // planned while the whole objects download.
     const std::vector<DownloadGroup> groups = GroupDownloads(downloads);
-    DownloadPhase phase{groups, {}, downloader, params.gameFolder, cache, progress, {}, {}, {}, 0, {}};
+    DownloadPhase phase{groups, {}, downloader, params.gameFolder, cache, progress, {}, {}, {}, 0,
+                        {},     {}, {}};
     if (!params.repair) {
         phase.candidates = PatchCandidates(manifest, groups, params.gameFolder, found);
         RemoveStaleStaging(phase);
@@ -200,7 +215,8 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     }
 
     progress.filesTotal.store(downloads.size());
-    progress.bytesTotal.store(WholeBytes(phase));
+    const uint64_t wholeBytes = WholeBytes(phase);
+    progress.bytesTotal.store(wholeBytes);
     progress.bytesDone.store(0);
     progress.phase.store(Phase::Downloading);
     const auto showDownloading = [&] {
@@ -209,6 +225,15 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
                               Pick(L"files", L"dosya"), SizeText(progress.bytesTotal.load())));
     };
     showDownloading();
+    // Small objects and chunks come in pieces of packs when the objects are many enough to pay for the index.
+    const std::optional<PackIndex> packs =
+        LoadPackIndex(manifest, PackableObjects(groups, phase.candidates.size()), downloader, stopToken);
+    if (packs) {
+        phase.packs = &*packs;
+        phase.pieces = PlanPackPieces(*packs, GroupWants(groups, Candidates(phase)), kDownloadWorkers).pieces;
+        progress.bytesTotal.fetch_add(WholeBytes(phase) - wholeBytes);
+        showDownloading();
+    }
     // Once the patches are planned, the line names what they fetch too.
     phase.onPlanned = showDownloading;
     const std::optional<std::wstring> failure = RunDownloads(phase, stopToken);

@@ -51,7 +51,7 @@ protected:
     struct Phase : DownloadPhase {
         Phase(const std::vector<DownloadGroup>& g, const Downloader& d, const std::wstring& folder,
               FileCache& c, UpdateProgress& p)
-            : DownloadPhase{g, {}, d, folder, c, p, {}, {}, {}, 0, {}} {}
+            : DownloadPhase{g, {}, d, folder, c, p, {}, {}, {}, 0, {}, {}, {}} {}
     };
 
     TempFolder game;
