@@ -25,6 +25,7 @@ A rule holds any of:
     no_length    no Content-Length header: the body ends when the connection closes
     from_request the rule holds from this request of the path on (1-based); earlier requests are
                  answered as without a rule
+    content_range a 206 answer says this Content-Range instead of the one it serves
 
 Request counts start again from zero whenever the rules are read again. Every request is
 appended to <root>/_fault/requests.log as one tab-separated line: path, query, Range,
@@ -95,7 +96,7 @@ class Rules:
 
 RULE_KEYS = {"status": int, "drop_after": int, "drop_times": int, "flip_at": int, "ignore_range": bool,
              "delay_ms": int, "chunk": int, "endless": bool, "length": int, "no_length": bool,
-             "from_request": int}
+             "from_request": int, "content_range": str}
 ENDLESS_LIMIT = 64 << 20
 
 
@@ -247,7 +248,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.send_header("Content-Length", str(rule.get("length", length)))
         self.send_header("Accept-Ranges", "bytes")
         if status == 206:
-            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
+            self.send_header("Content-Range", rule.get("content_range", "bytes %d-%d/%d" % (start, end, size)))
         self.end_headers()
 
         f.seek(start)

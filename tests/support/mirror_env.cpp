@@ -95,23 +95,47 @@ std::wstring SpaceDisk() {
     return OptionalEnvironment(L"ORV_SPACE_DISK");
 }
 
-uint64_t NginxObjectBytes(const std::string& folder) {
+namespace {
+
+// The lines of nginx's access log so far.
+std::vector<std::string> NginxLines() {
     const std::string log = ReadFileOrEmpty(FromEnvironment(L"ORV_NGINX_ACCESS_LOG"));
-    const std::string request = "\"GET /" + folder + "/objects/";
-    uint64_t bytes = 0;
+    std::vector<std::string> lines;
     for (size_t start = 0, end = 0; start < log.size(); start = end + 1) {
         end = log.find('\n', start);
         end = end == std::string::npos ? log.size() : end;
-        const std::string line = log.substr(start, end - start);
-        const size_t found = line.find(request);
-        const size_t closing = found == std::string::npos ? found : line.find("\" ", found + 1);
-        if (closing != std::string::npos) {
-            // After the request: the status, then the body bytes sent.
-            const size_t sent = line.find(' ', closing + 2);
-            bytes += std::strtoull(line.c_str() + sent + 1, nullptr, 10);
+        lines.push_back(log.substr(start, end - start));
+    }
+    return lines;
+}
+
+} // namespace
+
+uint64_t NginxObjectBytes(const std::string& folder) {
+    uint64_t bytes = 0;
+    for (const std::string& line : NginxLines()) {
+        for (const char* kind : {"/objects/", "/packs/"}) {
+            const size_t found = line.find("\"GET /" + folder + kind);
+            const size_t closing = found == std::string::npos ? found : line.find("\" ", found + 1);
+            if (closing != std::string::npos) {
+                // After the request: the status, then the body bytes sent.
+                const size_t sent = line.find(' ', closing + 2);
+                bytes += std::strtoull(line.c_str() + sent + 1, nullptr, 10);
+            }
         }
     }
     return bytes;
+}
+
+size_t NginxRequests(const std::string& folder, const std::string& part) {
+    size_t count = 0;
+    for (const std::string& line : NginxLines()) {
+        const size_t found = line.find("\"GET /" + folder + "/");
+        const size_t closing = found == std::string::npos ? found : line.find(' ', found + 6);
+        count += closing != std::string::npos &&
+                 line.substr(found, closing - found).find(part) != std::string::npos;
+    }
+    return count;
 }
 
 void SetFaultRules(const std::string& json) {

@@ -26,9 +26,12 @@ std::wstring SmallDisk();
 // A 256 MiB file system for the free-space check (ORV_SPACE_DISK); empty when not mounted.
 std::wstring SpaceDisk();
 
-// The body bytes nginx has sent for objects below the mirror folder (one level below the mirror
-// root), as its access log (ORV_NGINX_ACCESS_LOG) has them so far.
+// The body bytes nginx has sent for objects and packs below the mirror folder (one level below the
+// mirror root), as its access log (ORV_NGINX_ACCESS_LOG) has them so far.
 uint64_t NginxObjectBytes(const std::string& folder);
+
+// The requests nginx has answered so far for paths below the mirror folder that hold `part`.
+size_t NginxRequests(const std::string& folder, const std::string& part);
 
 // Replaces the fault server's rules (_fault/rules.json) at once. The JSON maps an exact URL path
 // to a rule, for example
@@ -40,8 +43,9 @@ uint64_t NginxObjectBytes(const std::string& folder);
 // 65536): a pause between body chunks; "endless": true: filler bytes follow the file without end
 // (the server gives up after 64 MiB), with "length": N (the Content-Length says N) or "no_length": true
 // (none: the body ends when the connection closes); "from_request": N: the rule holds from the N-th
-// request of the path on. Every new set of rules starts the request counts again; rules the server
-// cannot read make it answer 500 to everything.
+// request of the path on; "content_range": "..." (a 206 answer says this Content-Range). Every new
+// set of rules starts the request counts again; rules the server cannot read make it answer 500 to
+// everything.
 void SetFaultRules(const std::string& json);
 // No rules: the fault server behaves like nginx.
 void ClearFaultRules();

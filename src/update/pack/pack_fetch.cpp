@@ -19,9 +19,8 @@ namespace {
 // One attempt's answer, cut into the piece's objects as it streams in.
 class PieceCutter {
 public:
-    PieceCutter(const PackPiece& piece, const PieceTargets& targets, size_t next, UpdateProgress& progress,
-                std::stop_token stopToken)
-        : piece_(piece), targets_(targets), progress_(progress), stop_(stopToken), next_(next),
+    PieceCutter(const PackPiece& piece, const PieceTargets& targets, size_t next, std::stop_token stopToken)
+        : piece_(piece), targets_(targets), stop_(stopToken), next_(next),
           position_(piece.items[next].spot.offset) {}
 
     // Takes the next bytes of the range; false ends the answer (an object failed, see below).
@@ -38,7 +37,6 @@ public:
             }
             if (!stream_) {
                 object_ = targets_.objectOf(piece_.items[next_].id);
-                std::lock_guard guard(progress_.lock);
                 shownName = object_.entry->path;
                 stream_ = std::make_unique<StagingStream>(*object_.entry, object_.destPath);
             }
@@ -88,7 +86,6 @@ private:
 
     const PackPiece& piece_;
     const PieceTargets& targets_;
-    UpdateProgress& progress_;
     std::stop_token stop_;
     size_t next_;
     uint64_t position_;
@@ -134,7 +131,7 @@ PieceResult FetchPackPiece(const PackFile& pack, const PackPiece& piece, const P
             return {Failure(CancelledText()), {}};
         }
         const std::wstring& mirror = downloader.MirrorFor(attempt);
-        PieceCutter cut(piece, targets, next, progress, stopToken);
+        PieceCutter cut(piece, targets, next, stopToken);
         const BodySink sink = [&](std::span<const char> bytes) {
             const bool more = cut.Take(bytes);
             if (slot != nullptr && !cut.shownName.empty()) {

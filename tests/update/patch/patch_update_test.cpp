@@ -33,6 +33,18 @@ TEST_F(PatchUpdate, ScatteredEditsFetchOnlyTheChunksTheOlderFileLacks) {
     ExpectTheRelease();
 }
 
+TEST_F(PatchUpdate, TheChunksAPatchLacksComeInRangesOfAPack) {
+    EditAndPublish(3, 2);
+    const std::string folder = WideToUtf8(mirrorName);
+    const size_t chunks = Support::NginxRequests(folder, ".c");
+    const size_t packs = Support::NginxRequests(folder, ".pack");
+    Run();
+    ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status());
+    EXPECT_EQ(Support::NginxRequests(folder, ".c"), chunks);
+    EXPECT_GT(Support::NginxRequests(folder, ".pack"), packs);
+    ExpectTheRelease();
+}
+
 TEST_F(PatchUpdate, WithoutChunkObjectsTheFileComesWhole) {
     EditAndPublish(3, 2);
     for (const std::wstring& chunk : MirrorObjects(L".c")) {
