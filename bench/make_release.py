@@ -3,6 +3,8 @@
 
   make_release.py large <folder> --size-mb N --files N   mixed sizes and compressibility, some duplicates
   make_release.py small <folder> --files N                many tiny files in nested folders
+  make_release.py small <folder> --files N --changed-every K
+      the same small files, with every K-th one changed (a line added): the release after them
 
 The content depends only on the arguments (fixed seed), so every run benchmarks the same data.
 """
@@ -70,13 +72,16 @@ def large(folder, size_mb, files):
             g.write(f.read())
 
 
-def small(folder, files):
+def small(folder, files, changed_every=0):
     rng = random.Random(7)
     for i in range(files):
         path = os.path.join(folder, "ui", "d%02d" % (i % 40), "e%03d" % (i // 40 % 25), "f%05d.txt" % i)
         os.makedirs(os.path.dirname(path), exist_ok=True)
+        content = text_like(rng, rng.randrange(16, 512)) + b"%d\n" % i
+        if changed_every and i % changed_every == 0:
+            content += b"changed in the next release %d\n" % i
         with open(path, "wb") as f:
-            f.write(text_like(rng, rng.randrange(16, 512)) + b"%d\n" % i)
+            f.write(content)
 
 
 def main():
@@ -85,11 +90,12 @@ def main():
     parser.add_argument("folder")
     parser.add_argument("--size-mb", type=int, default=256)
     parser.add_argument("--files", type=int, default=500)
+    parser.add_argument("--changed-every", type=int, default=0)
     args = parser.parse_args()
     if args.what == "large":
         large(args.folder, args.size_mb, args.files)
     else:
-        small(args.folder, args.files)
+        small(args.folder, args.files, args.changed_every)
 
 
 if __name__ == "__main__":

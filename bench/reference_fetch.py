@@ -8,6 +8,9 @@
       inflates each object (Python's zlib, the C library) or copies a stored one into
       <game-folder>/.staging/<sha256>, then copies it for every further file with the same
       content and renames each file into place; with a pool of worker processes.
+  reference_fetch.py need <manifest.txt> [<older manifest.txt>]
+      prints how many bytes of objects an update to the manifest fetches: the object sizes of
+      its distinct objects, leaving out files the older release (if given) holds at the same path.
 """
 import os
 import shutil
@@ -22,7 +25,7 @@ def entries(manifest):
             fields = line.rstrip("\n").split("\t")
             if fields[0] == "f":
                 sha, size, object_size, compression, kind, path = fields[1:7]
-                yield sha, int(size), compression == "z", path
+                yield sha, int(size), int(object_size), compression == "z", path
 
 
 def object_name(sha, compressed):
@@ -32,7 +35,7 @@ def object_name(sha, compressed):
 def plan(manifest, base, aria_input, checklist):
     seen = set()
     with open(aria_input, "w") as a, open(checklist, "w") as c:
-        for sha, size, compressed, path in entries(manifest):
+        for sha, size, object_size, compressed, path in entries(manifest):
             c.write("%s  %s\n" % (sha, path))
             if sha in seen:
                 continue
@@ -60,7 +63,7 @@ def place(manifest, downloads, game, workers):
     staging = os.path.join(game, ".staging")
     os.makedirs(staging, exist_ok=True)
     by_sha = {}
-    for sha, size, compressed, path in entries(manifest):
+    for sha, size, object_size, compressed, path in entries(manifest):
         by_sha.setdefault(sha, (compressed, []))[1].append(path)
     jobs = [(os.path.join(downloads, object_name(sha, c)), os.path.join(staging, sha), c)
             for sha, (c, _) in by_sha.items()]
@@ -79,11 +82,25 @@ def place(manifest, downloads, game, workers):
     os.rmdir(staging)
 
 
+def need(manifest, older=None):
+    held = {path: sha for sha, _, _, _, path in entries(older)} if older else {}
+    names = set()
+    total = 0
+    for sha, size, object_size, compressed, path in entries(manifest):
+        name = object_name(sha, compressed)
+        if held.get(path) != sha and name not in names:
+            names.add(name)
+            total += object_size
+    print(total)
+
+
 def main():
     if sys.argv[1] == "plan":
         plan(*sys.argv[2:6])
     elif sys.argv[1] == "place":
         place(sys.argv[2], sys.argv[3], sys.argv[4], int(sys.argv[5]) if len(sys.argv) > 5 else os.cpu_count())
+    elif sys.argv[1] == "need":
+        need(*sys.argv[2:4])
     else:
         sys.exit("usage: see the top of this file")
 
