@@ -15,7 +15,7 @@ round trip, plus 256 KiB) is read but not yet delivered to the client, so a clie
 server down instead of filling memory. An end of stream is passed on as a half-close, in order after the
 data; an error on either side closes both. The proxy listens on 127.0.0.1 only (port 0: a free one, written
 to --port-file when given) and ends after --lifetime seconds, when its parent process ends, or on SIGTERM;
-it then prints what it carried to stderr.
+it then prints what it carried, and the CPU time it used, to stderr.
 """
 import argparse
 import asyncio
@@ -188,8 +188,10 @@ async def main():
     for task in list(proxy.tasks):
         task.cancel()
     await asyncio.gather(*proxy.tasks, return_exceptions=True)
-    print("link_proxy: %d connections, %d bytes up, %d bytes down"
-          % (proxy.stats.connections, proxy.stats.up, proxy.stats.down), file=sys.stderr)
+    used = os.times()
+    print("link_proxy: %d connections, %d bytes up, %d bytes down, %.2f s of CPU"
+          % (proxy.stats.connections, proxy.stats.up, proxy.stats.down, used.user + used.system),
+          file=sys.stderr)
 
 
 if __name__ == "__main__":
