@@ -190,6 +190,11 @@ Outcome<Ok> OutputFile::Write(const void* data, size_t length) {
 }
 
 Outcome<Ok> OutputFile::Commit(bool replace, bool* targetExisted) {
+    return CommitAs(target_, replace, targetExisted);
+}
+
+Outcome<Ok> OutputFile::CommitAs(const std::wstring& target, bool replace, bool* targetExisted) {
+    target_ = target;
     if (targetExisted != nullptr) {
         *targetExisted = false;
     }

@@ -66,6 +66,9 @@ public:
     // Flushes, closes and renames the file to the target. With `replace`, an existing target is
     // replaced; without it an existing target stays and `targetExisted` tells so.
     Outcome<Ok> Commit(bool replace, bool* targetExisted = nullptr);
+    // The same with another target, for a file whose name follows from what was written (a pack is
+    // named by the SHA-256 of its bytes). The target must lie on the temporary file's volume.
+    Outcome<Ok> CommitAs(const std::wstring& target, bool replace, bool* targetExisted = nullptr);
 
 private:
     OutputFile() = default;
