@@ -3,13 +3,12 @@
 #include "core/handles.h"
 #include "core/text.h"
 #include "orvanectl/file_system.h"
-#include "orvanectl/zlib_stream.h"
-#include "update/sha256.h"
 
 #include <windows.h>
 
 #include <fmt/xchar.h>
 
+#include <limits>
 #include <vector>
 
 namespace Orv::Publisher {
@@ -17,32 +16,78 @@ namespace {
 
 constexpr size_t kReadChunk = 1048576;
 
-// The bytes the object holds: hashed and counted, never more than the expected size kept apart.
-struct Content {
-    Content(uint64_t limit, const std::function<void(const unsigned char*, size_t)>& observe)
-        : limit(limit), observe(observe) {}
-    bool Add(const unsigned char* data, size_t length) {
-        size += length;
-        if (size > limit) {
-            return false;
-        }
-        hash.Update(data, length);
-        if (observe) {
-            observe(data, length);
-        }
-        return true;
-    }
-    uint64_t limit;
-    const std::function<void(const unsigned char*, size_t)>& observe;
-    uint64_t size = 0;
-    Sha256 hash;
-};
+// The most an object may hold: the file's size, or any size when it is not known.
+uint64_t ContentLimit(const ExpectedObject& expected) {
+    return expected.anySize ? std::numeric_limits<uint64_t>::max() : expected.size;
+}
 
 } // namespace
 
+ObjectBytesCheck::ObjectBytesCheck(const ExpectedObject& expected, ContentSink content)
+    : expected_(expected), observe_(std::move(content)) {
+    if (expected_.compressed) {
+        inflate_.emplace();
+    }
+}
+
+bool ObjectBytesCheck::AddContent(const unsigned char* data, size_t length) {
+    contentSize_ += length;
+    if (contentSize_ > ContentLimit(expected_)) {
+        return false;
+    }
+    hash_.Update(data, length);
+    if (observe_) {
+        observe_(data, length);
+    }
+    return true;
+}
+
+bool ObjectBytesCheck::Add(const unsigned char* data, size_t length) {
+    if (done_ || length == 0) {
+        return !done_;
+    }
+    if (!expected_.compressed) {
+        done_ = !AddContent(data, length);
+        return !done_;
+    }
+    state_ = inflate_->Push(
+        data, length, [&](const unsigned char* out, size_t produced) { return AddContent(out, produced); });
+    // The end of the stream (what follows it does not matter), too much content, or a bad stream.
+    done_ = state_ != InflateState::More;
+    return !done_;
+}
+
+std::optional<std::wstring> ObjectBytesCheck::Finish() {
+    if (inflate_ && !inflate_->Valid()) {
+        return L"zlib could not start";
+    }
+    if (state_ == InflateState::Bad) {
+        return fmt::format(L"is not a valid zlib stream ({})", inflate_->ErrorText());
+    }
+    if (contentSize_ > ContentLimit(expected_)) {
+        return fmt::format(L"holds more than the {} bytes of the file", expected_.size);
+    }
+    if (expected_.compressed && state_ != InflateState::End) {
+        return expected_.anySize ? fmt::format(L"ends inside its zlib stream, after {} bytes", contentSize_)
+                                 : fmt::format(L"ends inside its zlib stream, after {} of {} bytes",
+                                               contentSize_, expected_.size);
+    }
+    if (!expected_.anySize && contentSize_ != expected_.size) {
+        return fmt::format(L"holds {} bytes, the file has {}", contentSize_, expected_.size);
+    }
+    const auto digest = hash_.Finish();
+    if (!digest) {
+        return L"cannot be hashed: the system's SHA-256 failed";
+    }
+    if (*digest != expected_.sha256) {
+        return fmt::format(L"holds content with SHA-256 {}", Utf8ToWide(*digest));
+    }
+    return std::nullopt;
+}
+
 std::optional<std::wstring> CheckObject(const std::wstring& mirrorRoot, const ExpectedObject& expected,
                                         std::stop_token stop, const ByteProgress& progress,
-                                        const std::function<void(const unsigned char*, size_t)>& observe) {
+                                        const ContentSink& observe) {
     const std::wstring path = expected.suffix != nullptr
                                   ? SuffixedObjectPath(mirrorRoot, expected.sha256, expected.suffix)
                                   : ObjectFilePath(mirrorRoot, expected.sha256, expected.compressed);
@@ -64,13 +109,7 @@ std::optional<std::wstring> CheckObject(const std::wstring& mirrorRoot, const Ex
         return fmt::format(L"is {} bytes, the manifest says {}", size.QuadPart, expected.zsize);
     }
 
-    Content content(expected.size, observe);
-    InflateStream inflate;
-    if (expected.compressed && !inflate.Valid()) {
-        return L"zlib could not start";
-    }
-    const ByteSink sink = [&](const unsigned char* data, size_t length) { return content.Add(data, length); };
-    InflateState state = InflateState::More;
+    ObjectBytesCheck check(expected, observe);
     std::vector<unsigned char> buffer(kReadChunk);
     for (;;) {
         if (stop.stop_requested()) {
@@ -83,40 +122,11 @@ std::optional<std::wstring> CheckObject(const std::wstring& mirrorRoot, const Ex
         if (progress) {
             progress(read);
         }
-        if (read == 0) {
+        if (read == 0 || !check.Add(buffer.data(), read)) {
             break;
         }
-        if (!expected.compressed) {
-            if (!content.Add(buffer.data(), read)) {
-                break;
-            }
-            continue;
-        }
-        state = inflate.Push(buffer.data(), read, sink);
-        if (state == InflateState::Bad) {
-            return fmt::format(L"is not a valid zlib stream ({})", inflate.ErrorText());
-        }
-        if (state != InflateState::More) {
-            break; // the end of the stream (what follows it does not matter), or too much content
-        }
     }
-    if (content.size > expected.size) {
-        return fmt::format(L"holds more than the {} bytes of the file", expected.size);
-    }
-    if (expected.compressed && state != InflateState::End) {
-        return fmt::format(L"ends inside its zlib stream, after {} of {} bytes", content.size, expected.size);
-    }
-    if (content.size != expected.size) {
-        return fmt::format(L"holds {} bytes, the file has {}", content.size, expected.size);
-    }
-    const auto digest = content.hash.Finish();
-    if (!digest) {
-        return L"cannot be hashed: the system's SHA-256 failed";
-    }
-    if (*digest != expected.sha256) {
-        return fmt::format(L"holds content with SHA-256 {}", Utf8ToWide(*digest));
-    }
-    return std::nullopt;
+    return check.Finish();
 }
 
 } // namespace Orv::Publisher

@@ -1,5 +1,7 @@
 #pragma once
 #include "orvanectl/object_store.h"
+#include "orvanectl/zlib_stream.h"
+#include "update/sha256.h"
 
 #include <functional>
 #include <optional>
@@ -16,15 +18,43 @@ struct ExpectedObject {
     bool compressed = false;
     // The object's suffix when it is not a file's object: ".c" for a chunk (always compressed).
     const wchar_t* suffix = nullptr;
+    // The sizes are not known (an object no row names): only the SHA-256 of what it holds is checked.
+    bool anySize = false;
+};
+
+// Receives every piece of what an object holds, in order.
+using ContentSink = std::function<void(const unsigned char*, size_t)>;
+
+// Checks the bytes of one object as they come, wherever they lie: what they hold (inflated when
+// compressed) must be exactly the expected file. Bytes after the end of a zlib stream are accepted.
+class ObjectBytesCheck {
+public:
+    explicit ObjectBytesCheck(const ExpectedObject& expected, ContentSink content = {});
+    ObjectBytesCheck(const ObjectBytesCheck&) = delete;
+    ObjectBytesCheck& operator=(const ObjectBytesCheck&) = delete;
+
+    // Takes the next bytes of the object; false once further bytes cannot change the outcome.
+    bool Add(const unsigned char* data, size_t length);
+    // What is wrong with the bytes taken, or nothing when they hold the expected file.
+    std::optional<std::wstring> Finish();
+
+private:
+    bool AddContent(const unsigned char* data, size_t length);
+
+    const ExpectedObject expected_;
+    const ContentSink observe_;
+    std::optional<InflateStream> inflate_; // for a compressed object
+    InflateState state_ = InflateState::More;
+    Sha256 hash_;
+    uint64_t contentSize_ = 0;
+    bool done_ = false;
 };
 
 // What is wrong with the object file, or nothing when it has the expected size and holds exactly the
-// expected file (inflated when compressed; bytes after the end of the zlib stream are accepted).
-// Streams the object; progress gets the length of each piece read, and `content`, when given, every
-// piece of what the object holds, in order.
-std::optional<std::wstring>
-CheckObject(const std::wstring& mirrorRoot, const ExpectedObject& expected, std::stop_token stop,
-            const ByteProgress& progress,
-            const std::function<void(const unsigned char*, size_t)>& content = {});
+// expected file (as ObjectBytesCheck checks it). Streams the object; progress gets the length of each
+// piece read, and `content`, when given, every piece of what the object holds, in order.
+std::optional<std::wstring> CheckObject(const std::wstring& mirrorRoot, const ExpectedObject& expected,
+                                        std::stop_token stop, const ByteProgress& progress,
+                                        const ContentSink& content = {});
 
 } // namespace Orv::Publisher
