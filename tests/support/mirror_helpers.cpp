@@ -153,6 +153,28 @@ Manifest ReadManifest(const std::wstring& mirror) {
     return parsed.ok() ? std::move(*parsed.value) : Manifest{};
 }
 
+std::wstring PackPath(const std::wstring& mirror, const std::string& sha256, const wchar_t* suffix) {
+    const std::wstring hash(sha256.begin(), sha256.end());
+    return mirror + L"\\packs\\" + hash.substr(0, 2) + L"\\" + hash + suffix;
+}
+
+PackIndex ReadPackIndexOf(const std::wstring& mirror) {
+    const Manifest manifest = ReadManifest(mirror);
+    if (!manifest.packIndex) {
+        ADD_FAILURE() << "the manifest has no pack index row";
+        return {};
+    }
+    const PackIndexRow& row = *manifest.packIndex;
+    const std::string object = ReadFileOrEmpty(PackPath(mirror, row.sha256, L".index"));
+    const std::string text = Inflate(object);
+    EXPECT_EQ(object.size(), row.zsize);
+    EXPECT_EQ(text.size(), row.size);
+    EXPECT_EQ(Sha256Hex(text), row.sha256);
+    auto index = ParsePackIndex(text);
+    EXPECT_TRUE(index.ok()) << Utf8(index.message);
+    return index.ok() ? std::move(*index.value) : PackIndex{};
+}
+
 const FileEntry& EntryOf(const Manifest& manifest, const std::wstring& path) {
     for (const FileEntry& entry : manifest.files) {
         if (entry.path == path) {

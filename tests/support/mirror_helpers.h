@@ -1,5 +1,6 @@
 #pragma once
 #include "update/manifest.h"
+#include "update/pack/pack_index.h"
 
 #include <windows.h>
 
@@ -41,6 +42,13 @@ std::wstring ObjectPath(const std::wstring& mirror, const FileEntry& entry);
 
 // manifest.txt of the mirror, parsed by the launcher's parser (fails the test when it does not parse).
 Manifest ReadManifest(const std::wstring& mirror);
+
+// A pack or pack index file of the mirror: "<mirror>\packs\<2 hex>\<sha256><suffix>" (".pack", ".index").
+std::wstring PackPath(const std::wstring& mirror, const std::string& sha256, const wchar_t* suffix);
+
+// The pack index the mirror's manifest names, inflated and parsed by the launcher's parser (fails the
+// test when there is none, or it is not the text of the row's size and SHA-256, or does not parse).
+PackIndex ReadPackIndexOf(const std::wstring& mirror);
 
 // The entry of the path (with "\" separators); fails the test when there is none.
 const FileEntry& EntryOf(const Manifest& manifest, const std::wstring& path);

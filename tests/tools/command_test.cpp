@@ -30,6 +30,17 @@ TEST(CommandLine, PublishTakesOptionsInEitherFormAndRepeatedKeeps) {
     EXPECT_TRUE(request.server.empty());
 }
 
+TEST(CommandLine, NoPacksIsASwitchWithoutAValue) {
+    const std::vector<std::wstring> publish{L"publish",          L"g", L"m", L"--release", L"1",
+                                            L"--client-version", L"1"};
+    EXPECT_TRUE(ParseCommand(publish).value->publish.packs);
+    auto args = publish;
+    args.push_back(L"--No-Packs");
+    EXPECT_FALSE(ParseCommand(args).value->publish.packs);
+    args.back() = L"--no-packs=1";
+    EXPECT_EQ(ParseCommand(args).message, L"--no-packs takes no value");
+}
+
 TEST(CommandLine, DoubleDashEndsTheOptions) {
     const auto parsed = ParseCommand({L"verify", L"--", L"-mirror"});
     ASSERT_TRUE(parsed.ok());

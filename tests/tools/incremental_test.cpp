@@ -34,7 +34,7 @@ protected:
     std::vector<std::wstring> NewObjects() const {
         std::vector<std::wstring> written;
         for (const std::wstring& file : FilesBelow(mirror)) {
-            if (file != L"manifest.txt" && !Support::IsOld(mirror + L"\\" + file)) {
+            if (file.starts_with(L"objects/") && !Support::IsOld(mirror + L"\\" + file)) {
                 written.push_back(file);
             }
         }

@@ -151,6 +151,7 @@ Outcome<ChunkedObject> WriteChunks(const std::wstring& mirrorRoot, const std::ws
         !made) {
         return Result::Failure(made.message);
     }
+    result.list = std::move(list);
     return Result::Success(std::move(result));
 }
 

@@ -7,6 +7,7 @@
 
 #include <fmt/xchar.h>
 
+#include <algorithm>
 #include <limits>
 #include <optional>
 
@@ -53,8 +54,10 @@ class OptionReader {
 public:
     explicit OptionReader(const std::vector<std::wstring>& args) : args_(args) {}
 
-    // Reads the options and words after the command word. The failure message is the usage error.
-    Outcome<Ok> Read(const std::vector<const wchar_t*>& known) {
+    // Reads the options and words after the command word; `switches` are options without a value.
+    // The failure message is the usage error.
+    Outcome<Ok> Read(const std::vector<const wchar_t*>& known,
+                     const std::vector<const wchar_t*>& switches = {}) {
         bool wordsOnly = false;
         for (size_t i = 1; i < args_.size(); ++i) {
             const std::wstring& arg = args_[i];
@@ -69,6 +72,18 @@ public:
             const size_t equals = arg.find(L'=');
             const std::wstring name = arg.substr(0, equals);
             const wchar_t* option = nullptr;
+            for (const wchar_t* k : switches) {
+                if (SameOption(name, k)) {
+                    option = k;
+                }
+            }
+            if (option != nullptr) {
+                if (equals != std::wstring::npos) {
+                    return Failure(fmt::format(L"{} takes no value", option));
+                }
+                given.push_back(option);
+                continue;
+            }
             for (const wchar_t* k : known) {
                 if (SameOption(name, k)) {
                     option = k;
@@ -103,8 +118,15 @@ public:
         return Outcome<std::optional<std::wstring>>::Success(found);
     }
 
+    // Whether the switch was given (once or more).
+    bool Has(const wchar_t* option) const {
+        return std::any_of(given.begin(), given.end(),
+                           [&](const wchar_t* name) { return std::wstring_view(name) == option; });
+    }
+
     std::vector<std::wstring> words;
     std::vector<std::pair<std::wstring, std::wstring>> values; // option as listed, value
+    std::vector<const wchar_t*> given;                         // switches as listed
 
 private:
     const std::vector<std::wstring>& args_;
@@ -114,7 +136,8 @@ Outcome<Command> ParsePublish(const std::vector<std::wstring>& args) {
     using Result = Outcome<Command>;
     OptionReader reader(args);
     if (auto read = reader.Read({L"--release", L"--client-version", L"--server", L"--launch", L"--launcher",
-                                 L"--keep", L"--sign", L"--valid-days"});
+                                 L"--keep", L"--sign", L"--valid-days"},
+                                {L"--no-packs"});
         !read) {
         return Result::Failure(read.message);
     }
@@ -128,6 +151,7 @@ Outcome<Command> ParsePublish(const std::vector<std::wstring>& args) {
     PublishRequest& request = command.publish;
     request.gameFolder = reader.words[0];
     request.mirrorRoot = reader.words[1];
+    request.packs = !reader.Has(L"--no-packs");
 
     struct Text {
         const wchar_t* option;
@@ -309,7 +333,7 @@ const wchar_t* UsageText() {
 usage:
   orvanectl publish <game-folder> <mirror-root> --release N --client-version V
                     [--server S] [--launch P] [--launcher FILE] [--keep GLOB]...
-                    [--sign KEY-FILE [--valid-days N]]
+                    [--sign KEY-FILE [--valid-days N]] [--no-packs]
   orvanectl verify <mirror-root> [--key PUBLIC-KEY]
   orvanectl update <game-folder> [--repair]
   orvanectl keygen <private-key-file>
@@ -325,6 +349,13 @@ publish   Publishes the game folder as release N into the mirror root: one objec
           (one zlib object "<sha256>.c" per distinct chunk, and a chunk list "<sha256>.l"
           named in a "c" row of the manifest), so that a launcher holding an older version
           fetches only the chunks it lacks.
+          The small objects (1 byte to 1 MiB, except the launcher's) and every chunk are
+          also stored back to back in packs of at most 16 MiB (<mirror-root>\packs\<2 hex>\
+          <sha256>.pack), with a pack index "<sha256>.index" named in the "p" row of the
+          manifest, so that a launcher fetches many of them with one range request. Objects
+          that a pack of the mirror's current release holds stay there; new content goes
+          into new packs, after the objects and before manifest.txt. A pack or index the
+          mirror holds is never written again.
           Every file below the game folder is published, with these exceptions:
             - the launcher's data folder ".orvane" at the top of the game folder;
             - the mirror root, when it lies inside the game folder;
@@ -363,6 +394,9 @@ publish   Publishes the game folder as release N into the mirror root: one objec
   --valid-days N       with --sign: the release expires N days (1 to 36500) after publishing
                        ("expires" line); a launcher with the key then refuses it, so publish
                        again before then. Without it a signed release never expires.
+  --no-packs           write no packs and no pack index, and no "p" row: the mirror holds
+                       the loose objects only, as before packs existed (launchers then fetch
+                       every object on its own)
   Options take their value as the next argument or after "=" (--release=12).
 
 verify    Reads <mirror-root>\manifest.txt with the launcher's own parser and checks every

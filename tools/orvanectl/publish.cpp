@@ -6,6 +6,7 @@
 #include "orvanectl/file_system.h"
 #include "orvanectl/glob.h"
 #include "orvanectl/object_store.h"
+#include "orvanectl/pack_store.h"
 #include "orvanectl/release_manifest.h"
 #include "orvanectl/signing_key.h"
 #include "orvanectl/tree_walk.h"
@@ -303,6 +304,7 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
     // Large contents are published in chunks too, so that a launcher with an older version rebuilds
     // them from the chunks it lacks.
     std::vector<ReleaseChunkRow> chunkRows;
+    std::vector<std::vector<ChunkListEntry>> chunkLists; // in the order of chunkRows
     std::set<std::string> chunked;
     for (const ReleaseFile& release : files) {
         const ReleaseFile* file = &release;
@@ -317,9 +319,30 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
         say(fmt::format(L"chunks of {}: {}, {} new ({})", file->path, written.value->chunks,
                         written.value->written, SizeText(written.value->writtenBytes)));
         chunkRows.push_back({sha256, written.value->listSha256, written.value->listSize});
+        chunkLists.push_back(std::move(written.value->list));
         ++summary.chunkedFiles;
         summary.chunksWritten += written.value->written;
         summary.chunkBytesWritten += written.value->writtenBytes;
+    }
+
+    std::vector<ReleaseRow> rows;
+    for (const ReleaseFile& file : files) {
+        const StoredObject& object = objects[file.digest.sha256];
+        rows.push_back({WideToUtf8(file.path), file.digest.sha256, file.digest.size, object.zsize,
+                        object.compressed, file.kind});
+    }
+    // Packs follow the objects and chunks they copy, and come before the manifest that names their index.
+    std::optional<PackIndexRow> packIndex;
+    if (request.packs) {
+        auto packed = WritePacks(mirrorRoot, PackItems(rows, chunkLists), say);
+        if (!packed) {
+            return Result::Failure(packed.message);
+        }
+        packIndex = packed.value->index;
+        summary.packedObjects = packed.value->objects;
+        summary.packs = packed.value->packs;
+        summary.packsWritten = packed.value->written;
+        summary.packBytesWritten = packed.value->writtenBytes;
     }
 
     const uint64_t now = UtcNow();
@@ -328,13 +351,7 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
     if (signingKey && request.validDays > 0) {
         header.expires = UtcTimestamp(now + static_cast<uint64_t>(request.validDays) * kTimePerDay);
     }
-    std::vector<ReleaseRow> rows;
-    for (const ReleaseFile& file : files) {
-        const StoredObject& object = objects[file.digest.sha256];
-        rows.push_back({WideToUtf8(file.path), file.digest.sha256, file.digest.size, object.zsize,
-                        object.compressed, file.kind});
-    }
-    std::string text = ManifestText(header, std::move(rows), chunkRows);
+    std::string text = ManifestText(header, std::move(rows), chunkRows, packIndex);
     if (signingKey) {
         auto signedText = SignManifestText(text, *signingKey);
         if (!signedText) {
@@ -342,9 +359,16 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
         }
         text = std::move(*signedText.value);
     }
-    if (auto parsed = ParseManifest(text); !parsed) {
+    auto parsed = ParseManifest(text);
+    if (!parsed) {
         return Result::Failure(
             fmt::format(L"The launcher would not read the new manifest: {}", parsed.message));
+    }
+    const auto& readIndex = parsed.value->packIndex;
+    if (readIndex.has_value() != packIndex.has_value() ||
+        (packIndex && (readIndex->sha256 != packIndex->sha256 || readIndex->size != packIndex->size ||
+                       readIndex->zsize != packIndex->zsize))) {
+        return Result::Failure(L"The launcher would not read the new manifest's pack index row");
     }
     if (auto replaced = ReplaceFileContents(JoinPath(mirrorRoot, DownloadServer::kManifestName), text);
         !replaced) {
@@ -362,6 +386,10 @@ std::wstring SummaryText(const PublishSummary& summary) {
     if (summary.chunkedFiles > 0) {
         text += fmt::format(L"; {} files in chunks, {} chunk objects written ({})", summary.chunkedFiles,
                             summary.chunksWritten, SizeText(summary.chunkBytesWritten));
+    }
+    if (summary.packs > 0) {
+        text += fmt::format(L"; {} objects in {} packs, {} packs written ({})", summary.packedObjects,
+                            summary.packs, summary.packsWritten, SizeText(summary.packBytesWritten));
     }
     return text;
 }

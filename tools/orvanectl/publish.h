@@ -23,6 +23,7 @@ struct PublishRequest {
     std::vector<std::wstring> keep; // --keep patterns (see glob.h)
     std::wstring signingKeyFile;    // --sign: the private key file; empty: the release is not signed
     int32_t validDays = 0; // --valid-days: the signed release expires so many days after now; 0: never
+    bool packs = true;     // false with --no-packs: no packs, no pack index, no row "p"
 };
 
 struct PublishSummary {
@@ -37,11 +38,16 @@ struct PublishSummary {
     size_t chunkedFiles = 0;        // distinct contents of at least 4 MiB, also published in chunks
     size_t chunksWritten = 0;       // chunk objects the mirror did not hold yet
     uint64_t chunkBytesWritten = 0; // their bytes
+    size_t packedObjects = 0;       // objects the pack index places in packs
+    size_t packs = 0;               // packs the index names
+    size_t packsWritten = 0;        // packs the mirror did not hold yet
+    uint64_t packBytesWritten = 0;  // their bytes
 };
 
 // Publishes the game folder as a release into the mirror: hashes every file, writes the object of every
 // content the mirror lacks, publishes every content of at least 4 MiB in chunks as well (the chunk
-// objects the mirror lacks and the chunk list), and writes manifest.txt last, in one rename. Everything below
+// objects the mirror lacks and the chunk list), unless `packs` is off packs the small objects and the
+// chunks (pack_store.h), and writes manifest.txt last, in one rename. Everything below
 // the game folder is published except its launcher data folder ".orvane" at the top and the mirror root when
 // it lies inside. Progress and notes go to `say`. On failure manifest.txt is left as it was.
 Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& say);

@@ -12,10 +12,15 @@
 
 namespace Orv::Publisher {
 
-std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> rows,
-                         const std::vector<ReleaseChunkRow>& chunkRows) {
+void SortReleaseRows(std::vector<ReleaseRow>& rows) {
     std::sort(rows.begin(), rows.end(),
               [](const ReleaseRow& a, const ReleaseRow& b) { return a.path < b.path; });
+}
+
+std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> rows,
+                         const std::vector<ReleaseChunkRow>& chunkRows,
+                         const std::optional<PackIndexRow>& packIndex) {
+    SortReleaseRows(rows);
     std::string text = fmt::format("format\t1\nrelease\t{}\nclientversion\t{}\n", header.release,
                                    WideToUtf8(header.clientVersion));
     if (!header.server.empty()) {
@@ -35,6 +40,9 @@ std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> ro
     }
     for (const ReleaseChunkRow& row : chunkRows) {
         text += fmt::format("c\t{}\t{}\t{}\n", row.sha256, row.listSha256, row.listSize);
+    }
+    if (packIndex) {
+        text += fmt::format("p\t{}\t{}\t{}\n", packIndex->sha256, packIndex->size, packIndex->zsize);
     }
     return text;
 }

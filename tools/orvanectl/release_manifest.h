@@ -1,5 +1,8 @@
 #pragma once
+#include "update/manifest.h"
+
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,12 +35,16 @@ struct ReleaseChunkRow {
     uint64_t listSize = 0;
 };
 
+// Sorts the rows into the order manifest.txt lists them: by the bytes of their paths.
+void SortReleaseRows(std::vector<ReleaseRow>& rows);
+
 // manifest.txt (format 1): "format", "release", "clientversion", "server" and "launch" when given,
 // "launcher" (this code base's launcher version), "created", "expires" when given, then one "f" row
-// per file in the order of the path bytes, then one "c" row per chunk row in its order. UTF-8 with LF
-// line ends.
+// per file in the order of the path bytes (SortReleaseRows), then one "c" row per chunk row in its
+// order, then the "p" row of the pack index when given. UTF-8 with LF line ends.
 std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> rows,
-                         const std::vector<ReleaseChunkRow>& chunkRows = {});
+                         const std::vector<ReleaseChunkRow>& chunkRows = {},
+                         const std::optional<PackIndexRow>& packIndex = std::nullopt);
 
 // The system time in UTC as 100-nanosecond units since 1601 (a FILETIME).
 uint64_t UtcNow();
