@@ -1,5 +1,5 @@
-// Packs: what orvanectl publish writes beside the loose objects, and what a later publish keeps. Run as
-// processes on real folders; the mirror is read back independently.
+// Packs: what orvanectl publish writes beside the loose objects, what a later publish keeps, and what
+// verify finds wrong with them. Run as processes on real folders; the mirror is read back independently.
 #include "support/mirror_helpers.h"
 #include "support/test_folder.h"
 #include "update/patch/chunk_list.h"
@@ -127,6 +127,12 @@ TEST_F(PackedRelease, PacksHoldTheLooseObjectsBackToBackInTheOrderAFreshInstallN
         << published.output;
 }
 
+TEST_F(PackedRelease, VerifyPassesAndCountsThePacks) {
+    const RunResult run = RunOrvanectl({L"verify", mirror});
+    EXPECT_EQ(run.exitCode, 0U) << run.output;
+    EXPECT_NE(run.output.find(" packs, all good"), std::string::npos) << run.output;
+}
+
 // A mirror with one release of three small files in one pack, whose pack files are made old.
 class PackMirror : public ::testing::Test {
 protected:
@@ -147,6 +153,16 @@ protected:
 
     static std::string NameOf(const std::string& sha256, const char* suffix) {
         return "packs/" + sha256.substr(0, 2) + "/" + sha256 + suffix;
+    }
+
+    // Runs verify and expects it to fail on the packs alone, in a line that names `name` and says `reason`.
+    void ExpectPackProblem(const std::string& name, const std::string& reason) const {
+        const RunResult run = RunOrvanectl({L"verify", mirror});
+        EXPECT_EQ(run.exitCode, 1U) << run.output;
+        const size_t line = run.output.find(name + ": ");
+        ASSERT_NE(line, std::string::npos) << run.output;
+        EXPECT_NE(run.output.find(reason, line), std::string::npos) << run.output;
+        EXPECT_EQ(run.output.find("objects/"), std::string::npos) << run.output;
     }
 
     TempFolder root;
@@ -207,6 +223,46 @@ TEST_F(PackMirror, ADamagedPackOfTheNameANewPackWouldHaveFailsThePublishNamingIt
               std::string::npos)
         << second.output;
     EXPECT_EQ(ReadFileOrEmpty(mirror + L"\\manifest.txt"), manifest);
+}
+
+TEST_F(PackMirror, VerifyFindsAnAlteredByteInItsObject) {
+    const std::string object = PackObjectName(EntryOf(Support::ReadManifest(mirror), L"b.bin"));
+    const auto placed = before.objects.find(object);
+    ASSERT_NE(placed, before.objects.end());
+    std::string bytes = ReadFileOrEmpty(pack);
+    bytes[placed->second.offset + 100] ^= 0x01;
+    WriteFileBytes(pack, bytes);
+    ExpectPackProblem(NameOf(before.packs[0].sha256, ".pack"), object + " at ");
+}
+
+TEST_F(PackMirror, VerifyFindsATruncatedPack) {
+    std::filesystem::resize_file(std::filesystem::path(pack), before.packs[0].size - 10);
+    ExpectPackProblem(NameOf(before.packs[0].sha256, ".pack"),
+                      "the index says " + std::to_string(before.packs[0].size));
+}
+
+TEST_F(PackMirror, VerifyFindsAMissingPack) {
+    ASSERT_TRUE(::DeleteFileW(pack.c_str()));
+    ExpectPackProblem(NameOf(before.packs[0].sha256, ".pack"), "missing");
+}
+
+TEST_F(PackMirror, VerifyFindsAnIndexThatIsNotTheTextTheRowNames) {
+    // Text of the same length with one digit of the pack's hash changed, and the row's object size made
+    // to match, so that only the SHA-256 tells.
+    const PackIndexRow row = *Support::ReadManifest(mirror).packIndex;
+    const std::wstring index = PackPath(mirror, row.sha256, L".index");
+    std::string text = Support::Inflate(ReadFileOrEmpty(index));
+    const size_t digit = text.find(before.packs[0].sha256);
+    text[digit] = text[digit] == '0' ? '1' : '0';
+    const std::string object = Support::Deflate(text);
+    WriteFileBytes(index, object);
+    std::string manifest = ReadFileOrEmpty(mirror + L"\\manifest.txt");
+    const std::string zsize = "\t" + std::to_string(row.zsize) + "\n";
+    ASSERT_TRUE(manifest.ends_with(zsize));
+    manifest.replace(manifest.size() - zsize.size(), zsize.size(),
+                     "\t" + std::to_string(object.size()) + "\n");
+    WriteFileBytes(mirror + L"\\manifest.txt", manifest);
+    ExpectPackProblem(NameOf(row.sha256, ".index"), "SHA-256");
 }
 
 TEST(PackOptions, NoPacksAndAReleaseWithNothingToPackLeaveTheMirrorAsBeforePacks) {

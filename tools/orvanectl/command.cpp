@@ -403,7 +403,10 @@ verify    Reads <mirror-root>\manifest.txt with the launcher's own parser and ch
           distinct object it names: it exists, has the listed size, and holds exactly the
           listed file (inflated when compressed) with the listed SHA-256, and for every file
           published in chunks its chunk list and each chunk object, and that the chunks
-          rebuild the file. Prints one line per bad object.
+          rebuild the file. With a "p" row: the pack index (its size, SHA-256 and that it
+          parses), every pack it names (its size, and its SHA-256 is its name), and every
+          object in a pack (its bytes are a good object of its name, of the size the manifest
+          or the chunk list gives). Prints one line per bad object or pack.
 
           Publishing reuses objects without reading them: to repair a bad object, delete
           it and publish again.

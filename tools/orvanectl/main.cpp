@@ -54,8 +54,12 @@ int RunVerify(const std::wstring& mirrorRoot, const std::string& publicKey) {
         for (const std::wstring& problem : report.value->problems) {
             PrintErrorLine(fmt::format(L"bad object {}", problem));
         }
-        PrintErrorLine(fmt::format(L"verify failed: {} of {} objects are bad", report.value->problems.size(),
-                                   report.value->objects));
+        PrintErrorLine(report.value->packs == 0
+                           ? fmt::format(L"verify failed: {} of {} objects are bad",
+                                         report.value->problems.size(), report.value->objects)
+                           : fmt::format(L"verify failed: {} problems in {} objects and {} packs",
+                                         report.value->problems.size(), report.value->objects,
+                                         report.value->packs));
         return kExitFailed;
     }
     if (signatureBad) {

@@ -4,6 +4,7 @@
 #include "core/text.h"
 #include "orvanectl/file_system.h"
 #include "orvanectl/object_check.h"
+#include "orvanectl/pack_check.h"
 #include "orvanectl/work_queue.h"
 #include "partners/download_server.h"
 #include "update/patch/chunk_list.h"
@@ -26,9 +27,10 @@ bool IsLowerHex(const std::string& text) {
 }
 
 // What is wrong with a file published in chunks: its list object, each chunk object, and whether the
-// chunks in list order rebuild the file.
+// chunks in list order rebuild the file. `chunks` gets the list's chunks when it is good.
 std::vector<std::wstring> CheckChunkedFile(const std::wstring& root, const ChunkedFile& row,
-                                           uint64_t fileSize, size_t& chunks, std::stop_token stop) {
+                                           uint64_t fileSize, std::vector<ChunkListEntry>& chunks,
+                                           std::stop_token stop) {
     const std::wstring listName =
         fmt::format(L"objects/{}/{}.l", Utf8ToWide(row.listSha256.substr(0, 2)), Utf8ToWide(row.listSha256));
     auto text = ReadWholeFile(SuffixedObjectPath(root, row.listSha256, DownloadServer::kChunkListSuffix),
@@ -43,7 +45,7 @@ std::vector<std::wstring> CheckChunkedFile(const std::wstring& root, const Chunk
     if (!list) {
         return {fmt::format(L"{}: does not describe the {} bytes of its file", listName, fileSize)};
     }
-    chunks = list->size();
+    chunks = *list;
     std::vector<std::wstring> problems;
     Sha256 whole;
     for (const ChunkListEntry& chunk : *list) {
@@ -148,21 +150,43 @@ Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::st
         }
     }
     std::vector<std::vector<std::wstring>> chunkProblems(chunked.size());
-    std::vector<size_t> chunkCounts(chunked.size(), 0);
+    std::vector<std::vector<ChunkListEntry>> chunkLists(chunked.size());
     RunOnWorkers(chunked.size(), WorkerCount(), [&](size_t index, std::stop_token stop) {
         const ChunkedFile& row = *chunked[index];
-        chunkProblems[index] =
-            CheckChunkedFile(*root.value, row, sizes[row.sha256], chunkCounts[index], stop);
+        chunkProblems[index] = CheckChunkedFile(*root.value, row, sizes[row.sha256], chunkLists[index], stop);
         return Success();
     });
     report.chunkedFiles = chunked.size();
     for (size_t i = 0; i < chunked.size(); ++i) {
-        report.chunks += chunkCounts[i];
+        report.chunks += chunkLists[i].size();
         report.problems.insert(report.problems.end(), chunkProblems[i].begin(), chunkProblems[i].end());
     }
     if (manifest.value->badChunkRows > 0) {
         report.problems.push_back(
             fmt::format(L"manifest.txt: {} chunk rows do not parse", manifest.value->badChunkRows));
+    }
+
+    if (manifest.value->badPackRows > 0) {
+        report.problems.push_back(
+            fmt::format(L"manifest.txt: {} pack index rows do not parse", manifest.value->badPackRows));
+    }
+    if (manifest.value->packIndex) {
+        // What the release says each object a pack may hold is, by the name the index gives it.
+        std::map<std::string, ExpectedObject> expected;
+        for (const auto& object : objects) {
+            const ExpectedObject& listed = object.second.expected;
+            expected.try_emplace(listed.sha256 + (listed.compressed ? ".z" : ""), listed);
+        }
+        for (const std::vector<ChunkListEntry>& list : chunkLists) {
+            for (const ChunkListEntry& chunk : list) {
+                expected.try_emplace(chunk.sha256 + ".c",
+                                     ExpectedObject{chunk.sha256, chunk.size, chunk.zsize, true,
+                                                    DownloadServer::kChunkSuffix});
+            }
+        }
+        PackReport packs = CheckPacks(*root.value, *manifest.value->packIndex, expected, say);
+        report.packs = packs.packs;
+        report.problems.insert(report.problems.end(), packs.problems.begin(), packs.problems.end());
     }
     std::sort(report.problems.begin(), report.problems.end());
     return Result::Success(std::move(report));
@@ -187,9 +211,10 @@ std::wstring VerifySummaryText(const VerifyReport& report) {
     const std::wstring chunks = report.chunkedFiles == 0 ? std::wstring()
                                                          : fmt::format(L", {} files in {} chunks",
                                                                        report.chunkedFiles, report.chunks);
-    return fmt::format(L"verified release {} in \"{}\": {} files, {} objects ({}){}, all good",
+    const std::wstring packs = report.packs == 0 ? std::wstring() : fmt::format(L", {} packs", report.packs);
+    return fmt::format(L"verified release {} in \"{}\": {} files, {} objects ({}){}{}, all good",
                        report.release, report.mirrorRoot, report.files, report.objects,
-                       SizeText(report.objectBytes), chunks);
+                       SizeText(report.objectBytes), chunks, packs);
 }
 
 } // namespace Orv::Publisher

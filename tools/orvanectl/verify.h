@@ -22,10 +22,12 @@ struct VerifyReport {
     size_t files = 0;
     size_t objects = 0;       // distinct objects checked
     uint64_t objectBytes = 0; // their bytes as listed
-    // One line per bad object, "objects/<2 hex>/<name>: <reason>", in the order of the names.
+    // One line per bad object or pack, "objects/<2 hex>/<name>: <reason>" or "packs/<2 hex>/<name>:
+    // <reason>", in the order of the names.
     std::vector<std::wstring> problems;
     size_t chunkedFiles = 0; // files published in chunks as well, whose chunks were checked
     size_t chunks = 0;       // chunks of their lists
+    size_t packs = 0;        // packs the pack index names, checked
     SignatureCheck signature = SignatureCheck::None;
     // With a key: why the launcher would refuse the manifest although it is signed (it has expired).
     std::wstring refusal;
@@ -33,8 +35,9 @@ struct VerifyReport {
 
 // Reads the mirror's manifest.txt with the launcher's own parser and checks every distinct object it
 // names, the chunk list and chunk objects of every file published in chunks (and that they rebuild
-// the file), and with a public key (base64; empty for none) its signature and expiry as the launcher
-// does. Fails when the manifest cannot be read or parsed; bad objects are listed in the report.
+// the file), the pack index and every pack it names (pack_check.h), and with a public key (base64; empty for
+// none) its signature and expiry as the launcher does. Fails when the manifest cannot be read or parsed; bad
+// objects are listed in the report.
 Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::string& publicKey,
                                    const LineSink& say);
 
