@@ -68,6 +68,8 @@ protected:
     }
     // The game folder as a new player's: only the mirror list.
     void ClearGame() {
+        OpenLog(scratch / L"between runs.log");
+        Support::MakeDirectories(game / L".orvane");
         for (const auto& item : std::filesystem::directory_iterator(game.Path())) {
             if (item.path().filename() != L".orvane") {
                 std::filesystem::remove_all(item.path());
@@ -93,6 +95,8 @@ protected:
                                                     "\np\t" + sha + "\t" + std::to_string(text.size()) +
                                                         "\t" + std::to_string(object.size()) + "\n"));
     }
+    Support::TempFolder scratch;
+
     void ExpectDoneWithTheRelease() {
         ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status()) << LogText();
         ExpectGameMatchesSource();
@@ -154,7 +158,8 @@ TEST_F(PackUpdate, AMirrorThatSpoilsItsPacksOrIndexLeavesThemToTheNext) {
           },
           "/ failed (attempt 1): the answer is another range (Content-Range)"}},
         {"pack altered",
-         {[&](const std::wstring& m) { flip(PacksFolder(m, L".pack")[0]); }, " in it does not verify"}},
+         {[&](const std::wstring& m) { flip(PacksFolder(m, L".pack")[0]); },
+          "/ failed (attempt 1): Engine.exe in it does not verify"}}, // the pack is mostly Engine.exe
         {"index missing",
          {[&](const std::wstring& m) { std::filesystem::remove(PacksFolder(m, L".index")[0]); },
           "/ failed (attempt 1): File not found on the server (404)."}},
@@ -207,11 +212,15 @@ TEST_F(PackUpdate, AnswersThatAreNotTheRangeAskedForEndTheAttempt) {
 }
 
 TEST_F(PackUpdate, AnAnswerThatBreaksOffKeepsItsObjectsAndAsksOnlyForTheRest) {
-    // Objects of at most a few KiB: an answer cut after 10,000 bytes has delivered some.
+    // Small objects that do not compress: an answer cut after 4,000 bytes has delivered two of them.
     ::DeleteFileW((source / L"Engine.exe").c_str());
+    for (int i = 0; i < 40; ++i) {
+        WriteFileBytes(source / (L"ui\\panel " + std::to_wstring(i) + L".txt"),
+                       Support::RandomBytes(1500, i));
+    }
     Publish(1);
     const std::string pack = UrlPathOf(PacksFolder(mirrorName, L".pack")[0]);
-    Support::SetFaultRules("{\"" + pack + "\": {\"drop_after\": 10000}}");
+    Support::SetFaultRules("{\"" + pack + "\": {\"drop_after\": 4000, \"drop_times\": 3}}");
     UseMirrors({Support::FaultBase() + mirrorName, Support::FaultBase() + mirrorName});
     Run();
     ExpectDoneWithTheRelease();
@@ -224,8 +233,8 @@ TEST_F(PackUpdate, AnAnswerThatBreaksOffKeepsItsObjectsAndAsksOnlyForTheRest) {
     size_t resumed = 0;
     for (const auto& [end, from] : starts) {
         for (size_t i = 1; i < from.size(); ++i) {
-            EXPECT_GT(from[i], from[i - 1]) << "a range asked again starts after what was kept";
-            ++resumed;
+            EXPECT_GE(from[i], from[i - 1]) << "a range asked again starts after what was kept";
+            resumed += from[i] > from[i - 1] ? 1 : 0;
         }
     }
     EXPECT_GT(resumed, 0U);
@@ -283,7 +292,7 @@ TEST_F(PackUpdate, AnIndexThatCouldMisplaceObjectsIsNotUsed) {
         Support::ClearFaultRequests();
         Run();
         ExpectDoneWithTheRelease();
-        EXPECT_NE(LogText().find("packs: the index is refused (line"), std::string::npos) << LogText();
+        EXPECT_NE(LogText().find("packs: the index is refused ("), std::string::npos) << LogText();
         EXPECT_TRUE(Requests(".pack").empty());
     }
 }
