@@ -59,7 +59,7 @@ TEST_F(HostileMirror, AMirrorTricklingTheManifestIsLeftForTheNextOne) {
 }
 
 TEST_F(HostileMirror, AnObjectTrickledByOneMirrorComesFromTheNext) {
-    Publish(3);
+    Publish(3, {L"--no-packs"});
     const Manifest release = Support::ReadManifest(MirrorPath());
     const FileEntry& engine = Support::EntryOf(release, L"Engine.exe");
     const std::string object =

@@ -49,7 +49,7 @@ protected:
         Publish(release);
     }
     void Publish(int release) {
-        const auto published = Support::RunPublish(source.Path(), MirrorPath(), release);
+        const auto published = Support::RunPublish(source.Path(), MirrorPath(), release, publishOptions);
         ASSERT_EQ(published.exitCode, 0U) << published.output;
     }
     std::wstring MirrorPath() const { return Support::MirrorRoot() + L"\\" + mirrorName; }
@@ -87,6 +87,8 @@ protected:
     }
 
     std::wstring mirrorName;
+    // What every publish is given: the tests of loose chunks publish without packs.
+    std::vector<std::wstring> publishOptions;
     std::string archive;
     std::string readme = "read me\n";
     Support::TempFolder source;

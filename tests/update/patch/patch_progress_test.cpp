@@ -78,6 +78,7 @@ protected:
 };
 
 TEST_F(PatchProgress, AChunkThatTwoFilesNeedIsFetchedAndCountedOnce) {
+    publishOptions = {L"--no-packs"};
     std::string other = Support::RandomBytes(kArchiveSize, 32);
     WriteFileBytes(source / L"data\\other.pak", other);
     Publish(2);
@@ -123,6 +124,7 @@ TEST_F(PatchProgress, AChunkThatTwoFilesNeedIsFetchedAndCountedOnce) {
 }
 
 TEST_F(PatchProgress, AFallbackTakesTheChunksOutOfTheTotalAndTheRunEndsAtItsTotal) {
+    publishOptions = {L"--no-packs"};
     EditAndPublish(3, 2);
     // Every chunk but one is served: the patch falls back once the missing one has failed.
     const std::vector<std::wstring> chunks = MirrorObjects(L".c");

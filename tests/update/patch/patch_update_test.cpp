@@ -46,6 +46,7 @@ TEST_F(PatchUpdate, TheChunksAPatchLacksComeInRangesOfAPack) {
 }
 
 TEST_F(PatchUpdate, WithoutChunkObjectsTheFileComesWhole) {
+    publishOptions = {L"--no-packs"};
     EditAndPublish(3, 2);
     for (const std::wstring& chunk : MirrorObjects(L".c")) {
         std::filesystem::remove(chunk);
