@@ -38,24 +38,47 @@ FileHandle CreateStaging(const std::wstring& staging) {
 
 } // namespace
 
-struct StagingStream::Inflater {
+struct KeptInflater {
     z_stream stream{};
-    bool valid = false;
-    Inflater() { valid = inflateInit(&stream) == Z_OK; }
-    ~Inflater() {
-        if (valid) {
-            inflateEnd(&stream);
-        }
-    }
 };
+
+namespace {
+
+void EndInflater(KeptInflater* inflater) {
+    inflateEnd(&inflater->stream);
+    delete inflater;
+}
+
+std::unique_ptr<KeptInflater, void (*)(KeptInflater*)> MakeInflater() {
+    auto inflater = std::make_unique<KeptInflater>();
+    if (inflateInit(&inflater->stream) != Z_OK) {
+        return {nullptr, EndInflater};
+    }
+    return {inflater.release(), EndInflater};
+}
+
+} // namespace
 
 StagingStream::StagingStream(const FileEntry& entry, const std::wstring& destPath)
     : entry_(entry), destPath_(destPath), staging_(StagingPath(destPath)) {
-    if (entry.compressed) {
-        inflater_ = std::make_unique<Inflater>();
-        failed_ = !inflater_->valid;
-    } else {
+    if (!entry.compressed) {
         ended_ = true;
+        return;
+    }
+    // One object at a time per thread: the worker's inflater is reset for each.
+    WorkerBuffers* buffers = ThreadBuffers();
+    if (buffers != nullptr && buffers->inflater) {
+        inflater_ = buffers->inflater.get();
+        failed_ = inflateReset(&inflater_->stream) != Z_OK;
+        return;
+    }
+    auto made = MakeInflater();
+    inflater_ = made.get();
+    failed_ = inflater_ == nullptr;
+    if (buffers != nullptr) {
+        buffers->inflater = std::move(made);
+    } else {
+        ownInflater_ = std::move(made);
     }
 }
 
@@ -106,7 +129,7 @@ bool StagingStream::Feed(std::span<const unsigned char> bytes, const std::stop_t
         failed_ = true;
         return false;
     }
-    if (!inflater_) {
+    if (inflater_ == nullptr) {
         return Write(bytes.data(), bytes.size());
     }
     // Bytes after the end of the zlib stream are ignored.

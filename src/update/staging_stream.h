@@ -3,6 +3,7 @@
 #include "core/outcome.h"
 #include "update/manifest.h"
 #include "update/sha256.h"
+#include "update/worker_buffers.h"
 
 #include <cstdint>
 #include <memory>
@@ -40,11 +41,12 @@ private:
     std::wstring staging_;
     FileHandle output_;
     Sha256 hash_;
-    struct Inflater;
-    std::unique_ptr<Inflater> inflater_; // for a compressed object
-    bool ended_ = false;                 // the zlib stream has ended (or the object is stored)
-    bool failed_ = false;                // corrupt or stopped
-    uint64_t count_ = 0;                 // bytes of the file so far
+    // For a compressed object: the worker's kept inflater, or one of its own on another thread.
+    std::unique_ptr<KeptInflater, void (*)(KeptInflater*)> ownInflater_{nullptr, nullptr};
+    KeptInflater* inflater_ = nullptr;
+    bool ended_ = false;  // the zlib stream has ended (or the object is stored)
+    bool failed_ = false; // corrupt or stopped
+    uint64_t count_ = 0;  // bytes of the file so far
     unsigned long writeError_ = 0;
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,12 +9,18 @@
 // update thread) gets fresh buffers for each call.
 namespace Orv {
 
+// zlib's inflate state (update/staging_stream.cpp).
+struct KeptInflater;
+
 struct WorkerBuffers {
     std::vector<char> http;                // a response body, piece by piece
     std::vector<unsigned char> inflateIn;  // an object read from its .part
     std::vector<unsigned char> inflateOut; // inflated bytes on their way to the staging file
     std::vector<unsigned char> hashing;    // a file read to hash it
     std::string object;                    // a small object received whole
+    // Made by the first compressed object and reset for each next one, so that a run of many small
+    // objects does not make and free an inflate state and window for each.
+    std::unique_ptr<KeptInflater, void (*)(KeptInflater*)> inflater{nullptr, nullptr};
 };
 
 // Gives the calling thread these buffers until the scope ends (scopes do not nest).
