@@ -142,7 +142,7 @@ TEST_F(PackUpdate, AMirrorThatSpoilsItsPacksOrIndexLeavesThemToTheNext) {
     };
     struct Spoil {
         std::function<void(const std::wstring&)> apply;
-        std::string logged; // after the spoiled mirror's URL, or on its own when it starts with "place"
+        std::string logged; // after the spoiled mirror's URL when it starts with "/", else on its own
     };
     const std::map<std::string, Spoil> spoils{
         {"pack missing",
@@ -166,6 +166,15 @@ TEST_F(PackUpdate, AMirrorThatSpoilsItsPacksOrIndexLeavesThemToTheNext) {
         {"index altered",
          {[&](const std::wstring& m) { flip(PacksFolder(m, L".index")[0]); },
           "place pack index: Downloaded file is corrupt"}},
+        {"index shorter",
+         {[&](const std::wstring& m) { std::filesystem::resize_file(PacksFolder(m, L".index")[0], 100); },
+          "get pack index: short (100 of "}},
+        {"index longer",
+         {[&](const std::wstring& m) {
+              const std::wstring index = PacksFolder(m, L".index")[0];
+              WriteFileBytes(index, ReadFileOrEmpty(index) + "more");
+          },
+          "/ failed (attempt 1): longer than the object's "}},
     };
     for (const auto& [name, spoil] : spoils) {
         SCOPED_TRACE(name);
@@ -174,9 +183,9 @@ TEST_F(PackUpdate, AMirrorThatSpoilsItsPacksOrIndexLeavesThemToTheNext) {
         UseMirrors({Support::HttpBase() + spoiled, Support::HttpBase() + mirrorName});
         Run();
         ExpectDoneWithTheRelease();
-        const std::string logged = spoil.logged.starts_with("place")
-                                       ? spoil.logged
-                                       : WideToUtf8(Support::HttpBase() + spoiled) + spoil.logged;
+        const std::string logged = spoil.logged.starts_with("/")
+                                       ? WideToUtf8(Support::HttpBase() + spoiled) + spoil.logged
+                                       : spoil.logged;
         EXPECT_NE(LogText().find(logged), std::string::npos) << LogText();
         EXPECT_EQ(LogText().find("fetched loose"), std::string::npos) << LogText();
         std::filesystem::remove_all(PathOf(spoiled));
