@@ -100,6 +100,20 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
+std::optional<uint64_t> ReadPlainDecimal(std::string_view text, uint64_t most) {
+    if (text.empty() || text.size() > 19 || (text.size() > 1 && text.front() == '0')) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    return value <= most ? std::optional<uint64_t>(value) : std::nullopt;
+}
+
 std::wstring SizeText(uint64_t bytes) {
     const double n = static_cast<double>(bytes);
     if (bytes < 1024ULL) {

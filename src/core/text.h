@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,10 @@ inline std::string WideToUtf8(std::wstring_view text) {
 // Whether the bytes are UTF-8 as the standard defines it: no stray or missing continuation bytes,
 // overlong forms, surrogates or values beyond U+10FFFF.
 bool IsValidUtf8(std::string_view bytes);
+
+// A number as the release's machine-written files hold them: plain decimal digits, no sign, no blank, no
+// leading zero, at most `most`; nothing otherwise.
+std::optional<uint64_t> ReadPlainDecimal(std::string_view text, uint64_t most);
 
 // Human-readable size in binary units: "{} B", "{:.0f} KB", "{:.1f} MB", "{:.2f} GB".
 std::wstring SizeText(uint64_t bytes);

@@ -13,21 +13,6 @@ namespace {
 
 using Result = Outcome<PackIndex>;
 
-// A plain decimal without leading zeros, at most `most`.
-std::optional<uint64_t> ReadDecimal(std::string_view text, uint64_t most) {
-    if (text.empty() || text.size() > 19 || (text.size() > 1 && text.front() == '0')) {
-        return std::nullopt;
-    }
-    uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    return value <= most ? std::optional<uint64_t>(value) : std::nullopt;
-}
-
 std::vector<std::string_view> Fields(std::string_view line) {
     std::vector<std::string_view> fields;
     for (size_t start = 0;;) {
@@ -96,7 +81,7 @@ Outcome<PackIndex> ParsePackIndex(std::string_view text) {
             continue;
         }
         if (fields.size() == 3 && fields[0] == "pack") {
-            const auto size = ReadDecimal(fields[2], kPackLimit);
+            const auto size = ReadPlainDecimal(fields[2], kPackLimit);
             if (!IsSha256Hex(fields[1]) || !size || *size == 0) {
                 return Refused(number, "a pack row that does not parse");
             }
@@ -108,8 +93,8 @@ Outcome<PackIndex> ParsePackIndex(std::string_view text) {
             index.packs.push_back({std::string(fields[1]), *size});
             continue;
         }
-        const auto offset = fields.size() == 3 ? ReadDecimal(fields[1], kPackLimit) : std::nullopt;
-        const auto length = fields.size() == 3 ? ReadDecimal(fields[2], kPackLimit) : std::nullopt;
+        const auto offset = fields.size() == 3 ? ReadPlainDecimal(fields[1], kPackLimit) : std::nullopt;
+        const auto length = fields.size() == 3 ? ReadPlainDecimal(fields[2], kPackLimit) : std::nullopt;
         if (!offset || !length || *length == 0 || !IsPackObjectName(fields[0])) {
             return Refused(number, "a row that does not parse");
         }

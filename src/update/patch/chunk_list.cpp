@@ -1,5 +1,7 @@
 #include "update/patch/chunk_list.h"
 
+#include "core/text.h"
+
 #include "update/patch/chunker.h"
 #include "update/sha256.h"
 
@@ -12,20 +14,8 @@ namespace {
 constexpr uint64_t kLongestLine = 81;
 
 std::optional<uint64_t> ReadSize(std::string_view text, uint64_t most) {
-    if (text.empty() || text.size() > 10 || (text.size() > 1 && text.front() == '0')) {
-        return std::nullopt;
-    }
-    uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (value == 0 || value > most) {
-        return std::nullopt;
-    }
-    return value;
+    const auto value = ReadPlainDecimal(text, most);
+    return value && *value > 0 ? value : std::nullopt;
 }
 
 uint64_t MostChunks(uint64_t fileSize) {
