@@ -219,10 +219,16 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     progress.bytesTotal.store(wholeBytes);
     progress.bytesDone.store(0);
     progress.phase.store(Phase::Downloading);
+    // The line is shown again only when what it says has changed (one thread at a time shows it).
+    std::wstring shown;
     const auto showDownloading = [&] {
-        SetStatus(progress,
-                  fmt::format(L"{} {} {} ({})", Pick(L"Downloading:", L"İndiriliyor:"), downloads.size(),
-                              Pick(L"files", L"dosya"), SizeText(progress.bytesTotal.load())));
+        std::wstring text =
+            fmt::format(L"{} {} {} ({})", Pick(L"Downloading:", L"İndiriliyor:"), downloads.size(),
+                        Pick(L"files", L"dosya"), SizeText(progress.bytesTotal.load()));
+        if (text != shown) {
+            shown = text;
+            SetStatus(progress, std::move(text));
+        }
     };
     showDownloading();
     // Small objects and chunks come in pieces of packs when the objects are many enough to pay for the index.
