@@ -1,5 +1,6 @@
 #include "core/file_io.h"
 
+#include "core/held_files.h"
 #include "core/handles.h"
 
 #include <windows.h>
@@ -48,12 +49,13 @@ ReplaceStatus ReplaceFileContent(const std::wstring& path, std::string_view byte
         if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
             written != bytes.size() || !::FlushFileBuffers(file.Get())) {
             file.Reset();
-            ::DeleteFileW(temporary.c_str());
+            DeleteFileWhenFree(temporary);
             return ReplaceStatus::NotWritten;
         }
     }
-    if (!::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ::DeleteFileW(temporary.c_str());
+    if (MoveFileWhenFree(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+        ERROR_SUCCESS) {
+        DeleteFileWhenFree(temporary);
         return ReplaceStatus::NotMoved;
     }
     return ReplaceStatus::Replaced;

@@ -1,5 +1,6 @@
 #include "install/installation.h"
 
+#include "core/held_files.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -40,13 +41,13 @@ DWORD CreateFolderTree(const std::wstring& folder) {
 // an existing target is either kept whole or replaced whole. The system's error code, or ERROR_SUCCESS.
 DWORD CopyThroughNewFile(const std::wstring& source, const std::wstring& target) {
     const std::wstring staged = target + L".new";
-    if (!::CopyFileW(source.c_str(), staged.c_str(), FALSE)) {
-        return ::GetLastError();
+    if (const DWORD error = CopyFileWhenFree(source, staged); error != ERROR_SUCCESS) {
+        return error;
     }
-    if (!::MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        return ::GetLastError();
-    }
-    return ERROR_SUCCESS;
+    // The copy of a downloaded setup program carries the download's mark (its Zone.Identifier stream),
+    // which would have Windows ask before every start; the installed launcher is the player's own.
+    ::DeleteFileW((staged + L":Zone.Identifier").c_str());
+    return MoveFileWhenFree(staged, target, MOVEFILE_REPLACE_EXISTING);
 }
 
 void CreateShortcutIn(const KNOWNFOLDERID& folder, const std::wstring& target) {

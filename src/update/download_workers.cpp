@@ -1,5 +1,6 @@
 #include "update/download_workers.h"
 
+#include "core/held_files.h"
 #include "core/file_io.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -188,18 +189,18 @@ Outcome<Ok> CopyPlace(const std::wstring& sourcePath, const std::wstring& destPa
     std::error_code ignored;
     std::filesystem::create_directories(std::filesystem::path(destPath).parent_path(), ignored);
     const std::wstring staging = StagingPath(destPath);
-    DWORD error = ERROR_SUCCESS;
-    if (!::CopyFileW(sourcePath.c_str(), staging.c_str(), FALSE)) {
-        error = ::GetLastError();
-    } else if (error = FlushFileData(staging); error == ERROR_SUCCESS) {
-        ::SetFileAttributesW(destPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!::MoveFileExW(staging.c_str(), destPath.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            error = ::GetLastError();
-        }
+    DWORD error = CopyFileWhenFree(sourcePath, staging);
+    if (error == ERROR_SUCCESS && (error = FlushFileData(staging)) == ERROR_SUCCESS) {
+        error = RetryWhileHeld(destPath, [&] {
+            ::SetFileAttributesW(destPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+            return ::MoveFileExW(staging.c_str(), destPath.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+                       ? ERROR_SUCCESS
+                       : ::GetLastError();
+        });
     }
     if (error != ERROR_SUCCESS) {
-        ::DeleteFileW(staging.c_str());
+        DeleteFileWhenFree(staging);
         return Failure(fmt::format(L"{}: {}", FileNameOf(destPath), ErrorText(error)));
     }
     return Success();

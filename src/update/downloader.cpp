@@ -1,6 +1,7 @@
 #include "update/downloader.h"
 
 #include "core/handles.h"
+#include "core/held_files.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -229,7 +230,7 @@ Downloader::Attempt Downloader::TryWithPart(const FileEntry& entry, const std::w
                                             Transfer& transfer, std::stop_token stopToken) const {
     uint64_t offset = StatFile(part).size;
     if (offset > entry.zsize) {
-        ::DeleteFileW(part.c_str());
+        DeleteFileWhenFree(part, stopToken);
         offset = 0;
     }
     transfer.Report(offset);
@@ -271,7 +272,7 @@ Downloader::Attempt Downloader::TryWithPart(const FileEntry& entry, const std::w
             return {Attempt::End::Give, WriteErrorText(writeError, part)};
         }
         if (result.status == 416 || result.overLimit) {
-            ::DeleteFileW(part.c_str());
+            DeleteFileWhenFree(part, stopToken);
             transfer.Report(0);
         }
         if (result.error != 0 || (result.status != 200 && result.status != 206)) {
@@ -294,9 +295,9 @@ Downloader::Attempt Downloader::TryWithPart(const FileEntry& entry, const std::w
     }
     const Attempt staged = Staged(entry, StageObject(entry, part, destPath, stopToken), stopToken);
     if (staged.end == Attempt::End::Placed) {
-        ::DeleteFileW(part.c_str());
+        DeleteFileWhenFree(part, stopToken);
     } else if (staged.end == Attempt::End::Retry) {
-        ::DeleteFileW(part.c_str());
+        DeleteFileWhenFree(part, stopToken);
         transfer.Report(0);
     }
     return staged;

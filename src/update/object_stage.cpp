@@ -2,6 +2,7 @@
 
 #include "core/file_io.h"
 #include "core/handles.h"
+#include "core/held_files.h"
 #include "core/text.h"
 #include "update/sha256.h"
 #include "update/staging_stream.h"
@@ -88,7 +89,7 @@ Outcome<Ok> StageObject(const FileEntry& entry, const std::wstring& partPath, co
         return Fatal(error, partPath);
     }
     // The .part itself is the file; it stays where it is when it cannot be moved.
-    if (const DWORD error = MoveIntoPlace(partPath, destPath); error != ERROR_SUCCESS) {
+    if (const DWORD error = MoveIntoPlace(partPath, destPath, stopToken); error != ERROR_SUCCESS) {
         return Fatal(error, destPath);
     }
     return Success();
@@ -106,26 +107,34 @@ Outcome<Ok> StageBytes(const FileEntry& entry, std::span<const char> object, con
     return stream.Finish(stopToken);
 }
 
-unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& destPath) {
+unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& destPath,
+                            std::stop_token stopToken) {
     constexpr DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    if (::MoveFileExW(source.c_str(), destPath.c_str(), flags)) {
-        return ERROR_SUCCESS;
-    }
-    DWORD error = ::GetLastError();
-    if (error == ERROR_PATH_NOT_FOUND) {
-        // The destination's folder is made only when it is missing.
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(destPath).parent_path(), ignored);
-        if (::MoveFileExW(source.c_str(), destPath.c_str(), flags)) {
-            return ERROR_SUCCESS;
-        }
-        error = ::GetLastError();
-    }
-    if (error != ERROR_ACCESS_DENIED) {
-        return error;
-    }
-    ::SetFileAttributesW(destPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return ::MoveFileExW(source.c_str(), destPath.c_str(), flags) ? ERROR_SUCCESS : ::GetLastError();
+    const auto move = [&] { return ::MoveFileExW(source.c_str(), destPath.c_str(), flags); };
+    return RetryWhileHeld(
+        destPath,
+        [&]() -> unsigned long {
+            if (move()) {
+                return ERROR_SUCCESS;
+            }
+            DWORD error = ::GetLastError();
+            if (error == ERROR_PATH_NOT_FOUND) {
+                // The destination's folder is made only when it is missing.
+                std::error_code ignored;
+                std::filesystem::create_directories(std::filesystem::path(destPath).parent_path(), ignored);
+                if (move()) {
+                    return ERROR_SUCCESS;
+                }
+                error = ::GetLastError();
+            }
+            if (error != ERROR_ACCESS_DENIED) {
+                return error;
+            }
+            // A read-only destination: its attribute is cleared, and the move tried again.
+            ::SetFileAttributesW(destPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+            return move() ? ERROR_SUCCESS : ::GetLastError();
+        },
+        stopToken);
 }
 
 std::wstring WriteErrorText(uint32_t code, const std::wstring& path) {

@@ -32,9 +32,11 @@ Outcome<Ok> StageBytes(const FileEntry& entry, std::span<const char> object, con
                        std::stop_token stopToken);
 
 // Moves the verified file over the destination (replacing it, written through), clearing the
-// destination's read-only attribute when the first try is refused, and making its folder when it is
-// missing. Returns the system's error code.
-unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& destPath);
+// destination's read-only attribute when a try is refused, making its folder when it is missing, and
+// waiting while another program holds the destination (core/held_files.h). Returns the system's error
+// code.
+unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& destPath,
+                            std::stop_token stopToken = {});
 
 // The user message for a system error met while writing or moving the path.
 std::wstring WriteErrorText(uint32_t code, const std::wstring& path);

@@ -58,8 +58,9 @@ bool IsRefusedPath(std::wstring_view path) {
         path.find(L"..") != std::wstring_view::npos) {
         return true;
     }
+    // Control characters, and the characters that Windows refuses in a name.
     for (const wchar_t c : path) {
-        if (c < L' ') {
+        if (c < L' ' || std::wstring_view(L"<>\"|?*").find(c) != std::wstring_view::npos) {
             return true;
         }
     }

@@ -1,5 +1,6 @@
 #include "update/self_update.h"
 
+#include "core/held_files.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -12,24 +13,19 @@
 namespace Orv {
 namespace {
 
-constexpr int kMoveBackTries = 5;
-constexpr DWORD kMoveBackPauseMs = 200;
-
-bool Rename(const std::wstring& from, const std::wstring& to) {
-    return ::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+// The system's error code, 0 when the file was moved.
+DWORD Rename(const std::wstring& from, const std::wstring& to) {
+    return MoveFileWhenFree(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
 // Puts the previous launcher back at exe. A launcher must stand there whatever happens: the move is
 // tried a few times, and when it keeps failing the previous launcher is copied back instead.
 void RestoreLauncher(const std::wstring& exe, const std::wstring& old) {
-    for (int attempt = 0; attempt < kMoveBackTries; ++attempt) {
-        if (Rename(old, exe)) {
-            return;
-        }
-        ::Sleep(kMoveBackPauseMs);
+    if (Rename(old, exe) == ERROR_SUCCESS) {
+        return;
     }
-    if (!::CopyFileW(old.c_str(), exe.c_str(), FALSE)) {
-        Log(L"self-update: cannot restore the launcher: " + ErrorText(::GetLastError()));
+    if (const DWORD error = CopyFileWhenFree(old, exe); error != ERROR_SUCCESS) {
+        Log(L"self-update: cannot restore the launcher: " + ErrorText(error));
     }
 }
 
@@ -63,14 +59,14 @@ bool SelfUpdate(const Manifest& manifest, const UpdateParams& params, const Down
         Log(L"self-update download failed: " + fetched.message);
         return false;
     }
-    ::DeleteFileW(old.c_str());
-    if (!Rename(exe, old)) {
-        Log(L"self-update: cannot move the running exe: " + ErrorText(::GetLastError()));
-        ::DeleteFileW(fresh.c_str());
+    DeleteFileWhenFree(old, stopToken);
+    if (const DWORD error = Rename(exe, old); error != ERROR_SUCCESS) {
+        Log(L"self-update: cannot move the running exe: " + ErrorText(error));
+        DeleteFileWhenFree(fresh);
         return false;
     }
-    if (!Rename(fresh, exe)) {
-        Log(L"self-update: cannot place the new exe: " + ErrorText(::GetLastError()));
+    if (const DWORD error = Rename(fresh, exe); error != ERROR_SUCCESS) {
+        Log(L"self-update: cannot place the new exe: " + ErrorText(error));
         RestoreLauncher(exe, old);
         return false;
     }

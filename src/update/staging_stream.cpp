@@ -1,5 +1,6 @@
 #include "update/staging_stream.h"
 
+#include "core/held_files.h"
 #include "core/text.h"
 #include "update/object_stage.h"
 #include "update/worker_buffers.h"
@@ -85,7 +86,7 @@ StagingStream::StagingStream(const FileEntry& entry, const std::wstring& destPat
 StagingStream::~StagingStream() {
     if (output_) {
         output_.Reset();
-        ::DeleteFileW(staging_.c_str());
+        DeleteFileWhenFree(staging_);
     }
 }
 
@@ -172,15 +173,15 @@ Outcome<Ok> StagingStream::Finish(const std::stop_token& stopToken) {
     }
     output_.Reset();
     if (writeError_ != 0 || !good) {
-        ::DeleteFileW(staging_.c_str());
+        DeleteFileWhenFree(staging_, stopToken);
         if (writeError_ != 0) {
             return Fatal(writeError_, staging_);
         }
         return stopToken.stop_requested() ? Failure(std::wstring(1, kFatalMarker) + CancelledText())
                                           : Failure(CorruptObjectText());
     }
-    if (const DWORD error = MoveIntoPlace(staging_, destPath_); error != ERROR_SUCCESS) {
-        ::DeleteFileW(staging_.c_str());
+    if (const DWORD error = MoveIntoPlace(staging_, destPath_, stopToken); error != ERROR_SUCCESS) {
+        DeleteFileWhenFree(staging_, stopToken);
         return Fatal(error, destPath_);
     }
     return Success();

@@ -1,9 +1,11 @@
 #include "update/update_run.h"
 
+#include "core/held_files.h"
 #include "core/file_io.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/text.h"
+#include "install/folder_cleanup.h"
 #include "install/registration.h"
 #include "partners/game_client.h"
 #include "update/download_workers.h"
@@ -49,8 +51,7 @@ void Finish(const UpdateParams& params, UpdateProgress& progress, const Manifest
     ReplaceFileBytes(JoinPath(dataFolder, L"manifest.txt"), manifest.text);
     KeepReleaseFloor(params.releaseKey, params.gameFolder, manifest.release);
     Register(params.gameFolder, manifest.clientVersion);
-    std::error_code ignored;
-    std::filesystem::remove_all(downloader.DownloadFolder(), ignored);
+    RemoveTree(downloader.DownloadFolder());
     SetStatus(progress, downloaded
                             ? Pick(L"Update complete. Have fun!", L"Güncelleme tamamlandı. İyi eğlenceler!")
                             : Pick(L"The game is up to date. Have fun!", L"Oyun güncel. İyi eğlenceler!"));
@@ -87,7 +88,7 @@ uint64_t WholeBytes(const DownloadPhase& phase) {
 void RemoveStaleStaging(const DownloadPhase& phase) {
     for (const PatchCandidate& c : phase.candidates) {
         for (const FileEntry* entry : phase.groups[c.group].entries) {
-            ::DeleteFileW(StagingPath(JoinPath(phase.gameFolder, entry->path)).c_str());
+            DeleteFileWhenFree(StagingPath(JoinPath(phase.gameFolder, entry->path)));
         }
     }
 }

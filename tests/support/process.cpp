@@ -3,6 +3,8 @@
 #include "core/handles.h"
 #include "test_folder.h"
 
+#include <gtest/gtest.h>
+
 #include <tlhelp32.h>
 
 #include <cwctype>
@@ -158,6 +160,21 @@ ChildProcess StartProcess(const std::wstring& exe, const std::wstring& arguments
     }
     ::CloseHandle(info.hThread);
     return ChildProcess(info.hProcess, info.dwProcessId);
+}
+
+ChildProcess HoldFilesForMoments(const std::vector<std::wstring>& paths, unsigned heldMs, unsigned freeMs,
+                                 unsigned totalMs) {
+    TempFolder markers(L"orvhold");
+    const std::wstring ready = markers / L"ready";
+    std::wstring arguments = std::to_wstring(heldMs) + L" " + std::to_wstring(freeMs) + L" " +
+                             std::to_wstring(totalMs) + L" \"" + ready + L"\"";
+    for (const std::wstring& path : paths) {
+        arguments += L" \"" + path + L"\"";
+    }
+    ChildProcess holder = StartProcess(BinaryFolder() + L"\\orvhold.exe", arguments);
+    EXPECT_TRUE(holder.Started()) << holder.StartProblem();
+    EXPECT_TRUE(WaitUntil([&] { return Exists(ready) || !holder.Running(); }, std::chrono::seconds(30)));
+    return holder;
 }
 
 } // namespace Orv::Support

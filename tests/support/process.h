@@ -44,6 +44,11 @@ private:
 ChildProcess StartProcess(const std::wstring& exe, const std::wstring& arguments,
                           const std::wstring& workingFolder = {}, const std::wstring& outputFile = {});
 
+// orvhold, holding the files as a scanner does (no delete sharing) for heldMs, free for freeMs, in turn
+// for totalMs; returns once they are held the first time (a child that did not start fails the test).
+ChildProcess HoldFilesForMoments(const std::vector<std::wstring>& paths, unsigned heldMs, unsigned freeMs,
+                                 unsigned totalMs);
+
 // Ids of the running processes whose executable lies in the folder (or below it).
 std::vector<DWORD> ProcessesRunningFrom(const std::wstring& folder);
 

@@ -2,6 +2,7 @@
 #include "update_run_fixture.h"
 
 #include "core/build_settings.h"
+#include "support/process.h"
 #include "support/registry.h"
 
 #include <filesystem>
@@ -238,6 +239,32 @@ TEST_F(UpdateRunTest, ManifestWithoutServerLeavesTheAddressAlone) {
     EXPECT_EQ(progress.phase.load(), Phase::Done);
     EXPECT_EQ(Support::UserString(L"Software\\Halvex\\Kelvaro\\Configuration", L"PreServerIPAddress"),
               L"192.0.2.1:1");
+}
+
+TEST_F(UpdateRunTest, FilesThatAScannerHoldsForMomentsAreReplacedAllTheSame) {
+    Publish(1);
+    UseMirror(Support::HttpBase());
+    Run();
+    ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status());
+    // Every file but the client version changes; the copy of north.map is placed by a copy.
+    WriteFileBytes(source / L"Engine.exe", Support::SampleBytes(300000, 21));
+    WriteFileBytes(source / L"data\\maps\\north.map", Support::SampleBytes(400000, 22, true));
+    WriteFileBytes(source / L"data\\copy of north.map", Support::SampleBytes(400000, 22, true));
+    WriteFileBytes(source / L"data\\maps\\south.map", Support::SampleBytes(5000, 23, true));
+    WriteFileBytes(source / L"lang\\tr\\söz.txt", "selam");
+    Publish(2);
+    Support::ChildProcess holder = Support::HoldFilesForMoments(
+        {game / L"Engine.exe", game / L"data\\maps\\north.map", game / L"data\\copy of north.map",
+         game / L"data\\maps\\south.map", game / L"lang\\tr\\söz.txt", game / L".orvane\\filecache.txt",
+         game / L".orvane\\manifest.txt"},
+        400, 100, 4000);
+    Run();
+    holder.WaitExit(30s);
+    ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status()) << LogText();
+    ExpectGameMatchesSource();
+    EXPECT_EQ(ReadFileOrEmpty(game / L".orvane\\manifest.txt"),
+              ReadFileOrEmpty(MirrorPath() + L"\\manifest.txt"));
+    EXPECT_NE(LogText().find("held by another program, free after"), std::string::npos) << LogText();
 }
 
 TEST_F(UpdateRunTest, StopDuringTheDownloadsEndsQuietlyAndKeepsThePartialObjects) {

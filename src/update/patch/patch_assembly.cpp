@@ -1,5 +1,6 @@
 #include "update/patch/patch_assembly.h"
 
+#include "core/held_files.h"
 #include "core/handles.h"
 #include "core/text.h"
 #include "update/patch/chunker.h"
@@ -124,16 +125,16 @@ Outcome<Ok> AssemblePatch(const PatchPlan& plan, const FileEntry& entry, const s
         }
         if (!result) {
             output.Reset();
-            ::DeleteFileW(staging.c_str());
+            DeleteFileWhenFree(staging, stopToken);
             return result;
         }
     }
     if (written != entry.size || hash.Finish() != entry.sha256) {
-        ::DeleteFileW(staging.c_str());
+        DeleteFileWhenFree(staging, stopToken);
         return Failure(L"the rebuilt file is not the listed file");
     }
-    if (const DWORD error = MoveIntoPlace(staging, destPath); error != ERROR_SUCCESS) {
-        ::DeleteFileW(staging.c_str());
+    if (const DWORD error = MoveIntoPlace(staging, destPath, stopToken); error != ERROR_SUCCESS) {
+        DeleteFileWhenFree(staging, stopToken);
         return PlacementFailure(error, destPath);
     }
     return Success();

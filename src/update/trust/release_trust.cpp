@@ -133,8 +133,15 @@ std::optional<std::wstring> ReleaseRefusal(const Manifest& manifest, const Relea
     if (!manifest.expires.empty()) {
         // A time that cannot be read cannot show that the release is still valid.
         const auto expires = ParseUtcTime(manifest.expires);
-        if (!expires || NowUtc() >= *expires) {
+        if (!expires) {
             return Pick(L"The release has expired.", L"Sürümün geçerlilik süresi dolmuş.");
+        }
+        if (NowUtc() >= *expires) {
+            // A PC whose clock runs far ahead sees every release expired.
+            return Pick(L"The release has expired, or this PC's date and time are wrong: check them in the "
+                        L"Windows settings.",
+                        L"Sürümün geçerlilik süresi dolmuş ya da bu bilgisayarın tarihi ve saati yanlış: "
+                        L"Windows ayarlarından kontrol edin.");
         }
     }
     if (trust.floorRelease && manifest.release < *trust.floorRelease) {
