@@ -1,7 +1,9 @@
 #include "install/folder_cleanup.h"
 
 #include "core/handles.h"
+#include "core/held_files.h"
 #include "core/paths.h"
+#include "install/install_location.h"
 
 #include <windows.h>
 
@@ -51,12 +53,11 @@ bool IsTopLevelLeftover(const FolderEntry& entry) {
 
 ListedRemoval RemoveListedFiles(const std::wstring& folder, const std::vector<std::wstring>& relativePaths) {
     ListedRemoval removal;
+    std::vector<std::wstring> files;
+    std::vector<std::wstring> staging;
     for (const std::wstring& relative : relativePaths) {
-        const std::wstring path = JoinPath(folder, relative);
-        if (::DeleteFileW(path.c_str())) {
-            ++removal.removedFiles;
-        }
-        ::DeleteFileW((path + L".ovnew").c_str());
+        files.push_back(JoinPath(folder, relative));
+        staging.push_back(files.back() + L".ovnew");
         // The folders named by the path's own components, so none lies outside the install folder.
         for (size_t at = relative.find(L'\\'); at != std::wstring::npos; at = relative.find(L'\\', at + 1)) {
             if (at > 0 && relative[at - 1] != L'\\') {
@@ -64,32 +65,40 @@ ListedRemoval RemoveListedFiles(const std::wstring& folder, const std::vector<st
             }
         }
     }
+    FileDeletion deletion = DeleteFilesWhenFree(files);
+    removal.removedFiles = static_cast<uint32_t>(deletion.deleted);
+    removal.left = std::move(deletion.left);
+    DeleteFilesWhenFree(staging);
     return removal;
 }
 
 void RemoveTopLevelLeftovers(const std::wstring& folder) {
+    std::vector<std::wstring> leftovers;
     for (const FolderEntry& entry : ListFolder(folder)) {
         if (IsTopLevelLeftover(entry)) {
-            ::DeleteFileW(JoinPath(folder, entry.name).c_str());
+            leftovers.push_back(JoinPath(folder, entry.name));
         }
     }
+    DeleteFilesWhenFree(leftovers);
 }
 
-void RemoveTree(const std::wstring& path) {
+void RemoveTree(const std::wstring& path, const std::wstring& keep) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || (!keep.empty() && SamePath(path, keep))) {
         return;
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        ::DeleteFileW(path.c_str());
+        DeleteFileWhenFree(path);
         return;
     }
     if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
         for (const FolderEntry& entry : ListFolder(path)) {
-            RemoveTree(JoinPath(path, entry.name));
+            RemoveTree(JoinPath(path, entry.name), keep);
         }
     }
-    ::RemoveDirectoryW(path.c_str());
+    if (IsEmptyFolder(path) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        RemoveFolderWhenFree(path);
+    }
 }
 
 void PruneFolders(std::vector<std::wstring> folders) {
@@ -99,7 +108,7 @@ void PruneFolders(std::vector<std::wstring> folders) {
                      [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
     for (const std::wstring& folder : folders) {
         if (IsEmptyFolder(folder)) {
-            ::RemoveDirectoryW(folder.c_str());
+            RemoveFolderWhenFree(folder);
         }
     }
 }

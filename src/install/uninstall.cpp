@@ -3,6 +3,7 @@
 #include "core/app_state.h"
 #include "core/file_io.h"
 #include "core/handles.h"
+#include "core/held_files.h"
 #include "core/log.h"
 #include "core/paths.h"
 #include "core/text.h"
@@ -151,27 +152,59 @@ int UninstallRun(const std::wstring& folder, uint32_t pid, bool quiet) {
 
     // Named by the folder's long path, which is known only while the folder is there.
     RemoveReleaseFloor(folder);
-    const ListedRemoval removal = RemoveListedFiles(folder, ListedFiles(std::move(*manifestText)));
+    // The launcher's own file goes last, and only with every game file: while some are left, the
+    // uninstall entry must still start an uninstall that finds them.
+    const std::wstring launcher = JoinPath(folder, kLauncherName);
+    std::vector<std::wstring> listed = ListedFiles(std::move(*manifestText));
+    const bool launcherListed = std::erase_if(listed, [&](const std::wstring& relative) {
+                                    return SamePath(JoinPath(folder, relative), launcher);
+                                }) > 0;
+    const bool launcherThere = ::GetFileAttributesW(launcher.c_str()) != INVALID_FILE_ATTRIBUTES;
+    ListedRemoval removal = RemoveListedFiles(folder, listed);
+    std::vector<std::wstring> fixed;
     for (const std::wstring& name : FixedFiles()) {
-        ::DeleteFileW(JoinPath(folder, name).c_str());
+        if (name != kLauncherName || removal.left.empty()) {
+            fixed.push_back(JoinPath(folder, name));
+        }
+    }
+    for (const std::wstring& path : DeleteFilesWhenFree(fixed).left) {
+        if (SamePath(path, launcher)) {
+            removal.left.push_back(path);
+        }
+    }
+    if (launcherListed && launcherThere &&
+        ::GetFileAttributesW(launcher.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        ++removal.removedFiles;
     }
     RemoveTopLevelLeftovers(folder);
-    RemoveTree(dataFolder);
+    const bool complete = removal.left.empty();
+    // What is left is found again by the next uninstall through the manifest copy.
+    RemoveTree(dataFolder, complete ? std::wstring() : JoinPath(dataFolder, kManifestCopyName));
     PruneFolders(removal.folders);
     const bool kept = !IsEmptyFolder(folder);
     if (!kept) {
-        ::RemoveDirectoryW(folder.c_str());
+        RemoveFolderWhenFree(folder);
     }
 
     RemoveShortcuts(folder);
-    ::RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
+    if (complete) {
+        ::RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
+    }
     ::RegDeleteTreeW(HKEY_CURRENT_USER, GameClient::kRegistryRoot);
 
     if (!quiet) {
-        ShowBox(kept ? Pick(L"Orvane was removed. Files you added to the folder were kept.",
-                            L"Orvane kaldırıldı. Klasörde size ait dosyalar kaldı, onlara dokunulmadı.")
-                     : Pick(L"Orvane was removed.", L"Orvane kaldırıldı."),
-                MB_ICONINFORMATION);
+        ShowBox(!complete
+                    ? Pick(L"Orvane was removed, but some game files are in use and were left. Close the "
+                           L"game and uninstall again.",
+                           L"Orvane kaldırıldı, ancak bazı oyun dosyaları kullanımda olduğu için silinemedi. "
+                           L"Oyunu kapatıp kaldırmayı yeniden çalıştırın.")
+                : kept ? Pick(L"Orvane was removed. Files you added to the folder were kept.",
+                              L"Orvane kaldırıldı. Klasörde size ait dosyalar kaldı, onlara dokunulmadı.")
+                       : Pick(L"Orvane was removed.", L"Orvane kaldırıldı."),
+                complete ? MB_ICONINFORMATION : MB_ICONWARNING);
+    }
+    if (!complete) {
+        Log(fmt::format(L"uninstall: {} files in use were left", removal.left.size()));
     }
     if (pid != 0) {
         ScheduleSelfDeletion();

@@ -5,6 +5,7 @@
 #include "install/shortcut.h"
 #include "install/uninstall.h"
 #include "update/trust/release_floor.h"
+#include "support/process.h"
 #include "support/registry.h"
 #include "support/user_install_state.h"
 #include "support/test_folder.h"
@@ -164,19 +165,37 @@ TEST_F(Removal, NothingOfTheUsersLeftRemovesTheFolderItsShortcutsAndBothKeys) {
     EXPECT_EQ(LoggedCount(), 2);
 }
 
-TEST_F(Removal, CountsOnlyListedFilesThatWereThereAndWent) {
+TEST_F(Removal, AFileThatStaysHeldIsLeftWithTheLauncherTheManifestCopyAndTheEntry) {
     WriteManifestCopy(ManifestOf({"here.txt", "gone-already.txt", "busy/held.txt", "Orvane.exe"}));
     Add({L"here.txt", L"busy\\held.txt", L"Orvane.exe"});
+    WriteKeys(game.Path());
     const HeldOpen held(At(L"busy\\held.txt"));
     ASSERT_TRUE(held.Held());
 
     EXPECT_EQ(UninstallRun(game.Path(), 0, true), 0);
 
     EXPECT_FALSE(Exists(At(L"here.txt")));
-    EXPECT_FALSE(Exists(At(L"Orvane.exe")));
-    // The file that could not go keeps its folder and the install folder.
     EXPECT_TRUE(Exists(At(L"busy\\held.txt")));
-    EXPECT_EQ(LoggedCount(), 2);
+    // What an uninstall run again needs to find and remove what was left.
+    EXPECT_TRUE(Exists(At(L"Orvane.exe")));
+    EXPECT_TRUE(Exists(At(L".orvane\\manifest.txt")));
+    EXPECT_TRUE(Support::UserKeyExists(kUninstallKey));
+    EXPECT_EQ(LoggedCount(), 1);
+}
+
+TEST_F(Removal, FilesThatAScannerHoldsForMomentsGoAllTheSame) {
+    WriteManifestCopy(ManifestOf({"Engine.exe", "data/items.txt", "Orvane.exe"}));
+    Add({L"Engine.exe", L"data\\items.txt", L"Orvane.exe", L"option.sys"});
+    WriteKeys(game.Path());
+    Support::ChildProcess holder = Support::HoldFilesForMoments(
+        {At(L"Engine.exe"), At(L"data\\items.txt"), At(L"Orvane.exe"), At(L"option.sys")}, 400, 100, 4000);
+
+    EXPECT_EQ(UninstallRun(game.Path(), 0, true), 0);
+    holder.WaitExit(std::chrono::seconds(30));
+
+    EXPECT_FALSE(Exists(game.Path()));
+    EXPECT_FALSE(Support::UserKeyExists(kUninstallKey));
+    EXPECT_EQ(LoggedCount(), 3);
 }
 
 TEST_F(Removal, UnreadableManifestCopyKeepsTheGameFilesButRemovesTheLaunchersOwn) {

@@ -3,6 +3,7 @@
 // registry and the message boxes.
 #include "launcher_window.h"
 
+#include "core/handles.h"
 #include "core/text.h"
 #include "install/registration.h"
 #include "install/shortcut.h"
@@ -200,6 +201,44 @@ TEST_F(Uninstalling, AgreeingRemovesAndTellsThatTheUsersFilesWereKept) {
     EXPECT_TRUE(Exists(game / L"notes.txt"));
     ASSERT_TRUE(Support::AnswerMessageBox(done, IDOK));
     EXPECT_TRUE(WaitForRemoval());
+}
+
+TEST_F(Uninstalling, AGameFileStillInUseIsLeftAndTheMessageSaysSo) {
+    MakeInstalled();
+    // The game still runs: its program cannot be deleted while the uninstall waits.
+    FileHandle running(::CreateFileW((game / L"Engine.exe").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(running.Valid());
+
+    Support::ChildProcess& first = Start(L"--uninstall");
+    HWND question = nullptr;
+    ASSERT_TRUE(Support::WaitUntil(
+        [&] { return (question = Support::FindMessageBox(first.Id())) != nullptr; }, Support::kWindowLimit));
+    ASSERT_TRUE(Support::AnswerMessageBox(question, IDYES));
+    EXPECT_EQ(first.WaitExit(Support::kExitLimit), 0U);
+    HWND done = nullptr;
+    ASSERT_TRUE(Support::WaitUntil(
+        [&] {
+            for (DWORD pid : TemporaryCopyProcesses()) {
+                if ((done = Support::FindMessageBox(pid)) != nullptr) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        Support::kRunLimit));
+    EXPECT_EQ(Support::MessageBoxText(done),
+              L"Orvane was removed, but some game files are in use and were left. "
+              L"Close the game and uninstall again.");
+    ASSERT_TRUE(Support::AnswerMessageBox(done, IDOK));
+    EXPECT_TRUE(Support::WaitUntil([] { return TemporaryCopyProcesses().empty(); }, Support::kRunLimit));
+    EXPECT_FALSE(Exists(game / L"data\\items.txt"));
+    // The entry still starts an uninstall that finds what was left.
+    EXPECT_TRUE(Exists(exe));
+    EXPECT_TRUE(Exists(game / L".orvane\\manifest.txt"));
+    EXPECT_TRUE(Support::UserKeyExists(kUninstallKey));
+    running.Reset();
+    ::RegDeleteTreeW(HKEY_CURRENT_USER, kUninstallKey);
 }
 
 } // namespace

@@ -185,9 +185,16 @@ TEST_F(ManifestParse, PathsThatWindowsWouldReadOtherwiseAreRefused) {
                                     std::string(".ORVANE\\filecache.txt"),
                                     std::string("bad\xC3\x28utf8"),
                                     std::string("over\xC0\xAFlong"),
-                                    std::string("cut\xE2\x82")}) {
+                                    std::string("cut\xE2\x82"),
+                                    std::string("ui/<panel>.txt"),
+                                    std::string("say \"hi\".txt"),
+                                    std::string("a|b"),
+                                    std::string("what?.txt"),
+                                    std::string("data/*.pak")}) {
         EXPECT_FALSE(parses(path)) << path;
     }
+    EXPECT_EQ(ParseManifest("format\t1\n" + Row("1\t1\t-\t-\tui/<panel>.txt")).message,
+              L"Could not read the file list (path ui\\<panel>.txt)");
     EXPECT_EQ(ParseManifest("format\t1\n" + Row("1\t1\t-\t-\tbell\x07ring")).message,
               L"Could not read the file list (path bell\uFFFDring)");
     for (const std::string path : {"console.txt", "com10", "lpt0.txt", "nul_x", "sub/.orvane/x", ".orvanex",

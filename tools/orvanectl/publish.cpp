@@ -47,6 +47,9 @@ std::optional<std::wstring> PathProblem(const std::wstring& path) {
     if (path.find(L':') != std::wstring::npos) {
         return L"the launcher refuses paths that contain \":\"";
     }
+    if (path.find_first_of(L"<>\"|?*") != std::wstring::npos) {
+        return L"Windows refuses the characters < > \" | ? * in names";
+    }
     if (Utf8ToWide(WideToUtf8(path)) != path) {
         return L"its name is not valid Unicode";
     }

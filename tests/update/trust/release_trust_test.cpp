@@ -20,6 +20,8 @@ using Support::TempFolder;
 
 constexpr const wchar_t* kNotSigned = L"The release is not signed by the publisher.";
 constexpr const wchar_t* kExpired = L"The release has expired.";
+constexpr const wchar_t* kExpiredByTheClock =
+    L"The release has expired, or this PC's date and time are wrong: check them in the Windows settings.";
 constexpr const wchar_t* kOlder = L"The release is older than the installed one.";
 
 std::string Release(int release, const std::string& extraKeys = {}) {
@@ -78,7 +80,7 @@ TEST_F(SignedRelease, EveryBadManifestIsRefusedWithItsReasonAndTheNextMirrorServ
         {L"short", body + "#signature\t" + Base64Encode(std::string(63, 'x')) + "\n", kNotSigned},
         {L"flipped", flipped, kNotSigned},
         {L"otherkey", Sign(Release(5), *other.value), kNotSigned},
-        {L"expired", Sign(Release(5, "expires\t" + past + "\n"), key), kExpired},
+        {L"expired", Sign(Release(5, "expires\t" + past + "\n"), key), kExpiredByTheClock},
         {L"garbledexpiry", Sign(Release(5, "expires\t2999-02-30T00:00:00Z\n"), key), kExpired},
         {L"older", Sign(Release(4), key), kOlder},
     };
