@@ -1,5 +1,6 @@
 #include "core/file_io.h"
 
+#include "core/paths.h"
 #include "core/held_files.h"
 #include "core/handles.h"
 
@@ -8,7 +9,7 @@
 namespace Orv {
 
 std::optional<std::string> ReadFileBytes(const std::wstring& path) {
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+    FileHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {
@@ -29,8 +30,8 @@ std::optional<std::string> ReadFileBytes(const std::wstring& path) {
 }
 
 unsigned long FlushFileData(const std::wstring& path) {
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    FileHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return ::GetLastError();
     }
@@ -40,7 +41,7 @@ unsigned long FlushFileData(const std::wstring& path) {
 ReplaceStatus ReplaceFileContent(const std::wstring& path, std::string_view bytes) {
     const std::wstring temporary = path + L".tmp";
     {
-        FileHandle file(::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        FileHandle file(::CreateFileW(LongPath(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
             return ReplaceStatus::NotWritten;

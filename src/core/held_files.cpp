@@ -1,5 +1,6 @@
 #include "core/held_files.h"
 
+#include "core/paths.h"
 #include "core/log.h"
 
 #include <windows.h>
@@ -58,17 +59,19 @@ unsigned long RetryWhileHeld(const std::wstring& path, const std::function<unsig
 unsigned long MoveFileWhenFree(const std::wstring& from, const std::wstring& to, unsigned long flags,
                                std::stop_token stopToken) {
     return RetryWhileHeld(
-        to, [&] { return Done(::MoveFileExW(from.c_str(), to.c_str(), flags)); }, stopToken);
+        to, [&] { return Done(::MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), flags)); },
+        stopToken);
 }
 
 unsigned long DeleteFileWhenFree(const std::wstring& path, std::stop_token stopToken) {
     return RetryWhileHeld(
-        path, [&] { return Done(::DeleteFileW(path.c_str())); }, stopToken);
+        path, [&] { return Done(::DeleteFileW(LongPath(path).c_str())); }, stopToken);
 }
 
 unsigned long CopyFileWhenFree(const std::wstring& from, const std::wstring& to, std::stop_token stopToken) {
     return RetryWhileHeld(
-        to, [&] { return Done(::CopyFileW(from.c_str(), to.c_str(), FALSE)); }, stopToken);
+        to, [&] { return Done(::CopyFileW(LongPath(from).c_str(), LongPath(to).c_str(), FALSE)); },
+        stopToken);
 }
 
 FileDeletion DeleteFilesWhenFree(const std::vector<std::wstring>& paths) {
@@ -76,7 +79,7 @@ FileDeletion DeleteFilesWhenFree(const std::vector<std::wstring>& paths) {
     std::vector<std::wstring> held;
     // Deleted, or failed for another reason than being held (then it is left).
     const auto settled = [&](const std::wstring& path) {
-        if (::DeleteFileW(path.c_str())) {
+        if (::DeleteFileW(LongPath(path).c_str())) {
             ++result.deleted;
             return true;
         }
@@ -103,13 +106,13 @@ FileDeletion DeleteFilesWhenFree(const std::vector<std::wstring>& paths) {
     }
     // A file that was not there is not left.
     std::erase_if(result.left, [](const std::wstring& path) {
-        return ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+        return ::GetFileAttributesW(LongPath(path).c_str()) == INVALID_FILE_ATTRIBUTES;
     });
     return result;
 }
 
 unsigned long RemoveFolderWhenFree(const std::wstring& path) {
-    return RetryWhileHeld(path, [&] { return Done(::RemoveDirectoryW(path.c_str())); });
+    return RetryWhileHeld(path, [&] { return Done(::RemoveDirectoryW(LongPath(path).c_str())); });
 }
 
 } // namespace Orv

@@ -26,21 +26,22 @@ std::string FormatLine(const SYSTEMTIME& t, std::wstring_view text) {
 
 void OpenLog(const std::wstring& path) {
     std::lock_guard lock(logMutex);
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+    EnsureFolder(ParentFolder(path));
 
     // A file above the limit, or one whose size cannot be read, is kept as the one older log.
     if (IsRegularFile(path)) {
         WIN32_FILE_ATTRIBUTE_DATA data{};
-        const bool sizeKnown = ::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) != 0;
+        const bool sizeKnown =
+            ::GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data) != 0;
         const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
         if (!sizeKnown || size > kLogRotateSize) {
             const std::wstring old = path + L".old";
-            ::MoveFileExW(path.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+            ::MoveFileExW(LongPath(path).c_str(), LongPath(old).c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
         }
     }
-    logFile.Reset(::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    logFile.Reset(::CreateFileW(LongPath(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 void Log(std::wstring_view text) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace Orv {
@@ -13,7 +14,7 @@ DWORD Attributes(const std::wstring& path) {
     if (path.empty()) {
         return INVALID_FILE_ATTRIBUTES;
     }
-    return ::GetFileAttributesW(path.c_str());
+    return ::GetFileAttributesW(LongPath(path).c_str());
 }
 
 bool IsSeparator(wchar_t c) {
@@ -31,6 +32,49 @@ std::wstring ExecutablePath() {
         }
         buffer.resize(buffer.size() * 2);
     }
+}
+
+std::wstring LongPath(const std::wstring& path) {
+    if (path.empty() || path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\")) {
+        return path;
+    }
+    std::wstring full(std::max<size_t>(path.size() + 1, MAX_PATH), L'\0');
+    for (;;) {
+        const DWORD length =
+            ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+        if (length == 0) {
+            return path;
+        }
+        if (length < full.size()) {
+            full.resize(length);
+            break;
+        }
+        full.resize(length);
+    }
+    if (full.starts_with(L"\\\\")) {
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    }
+    return L"\\\\?\\" + full;
+}
+
+unsigned long EnsureFolder(const std::wstring& path) {
+    const std::wstring folder = LongPath(path);
+    if (IsDirectory(folder)) {
+        return ERROR_SUCCESS;
+    }
+    const std::wstring parent = ParentFolder(folder);
+    // "\\?\C:" or "\\?\UNC\server": the root is not made here.
+    if (!parent.empty() && parent.size() < folder.size() && parent.find(L'\\', 4) != std::wstring::npos) {
+        if (const unsigned long error = EnsureFolder(parent); error != ERROR_SUCCESS) {
+            return error;
+        }
+    }
+    if (::CreateDirectoryW(folder.c_str(), nullptr)) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = ::GetLastError();
+    // Another thread or program may have made it meanwhile.
+    return IsDirectory(folder) ? ERROR_SUCCESS : error;
 }
 
 std::wstring ParentFolder(const std::wstring& path) {

@@ -21,4 +21,14 @@ bool IsInstallFolder(const std::wstring& folder);
 bool IsDirectory(const std::wstring& path);
 bool IsRegularFile(const std::wstring& path);
 
+// The path as the file-system calls take it: made full and normalised (GetFullPathNameW: the current
+// folder for a relative path, "." and ".." resolved, "/" as "\"), in the extended-length form
+// ("\\?\C:\..." or "\\?\UNC\server\share\..."), so that Windows takes paths beyond 260 characters. A path
+// that is already extended, or a device path, stays as it is. Only the calls get it: the paths that are
+// shown, logged or written into files stay as they were.
+std::wstring LongPath(const std::wstring& path);
+
+// Makes the folder and every missing folder above it; the system's error code, 0 when it exists.
+unsigned long EnsureFolder(const std::wstring& path);
+
 } // namespace Orv

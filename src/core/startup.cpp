@@ -47,10 +47,10 @@ void TakeGameLanguage() {
 void RemoveOldExecutable(const std::wstring& exePath) {
     const std::wstring old = exePath + L".old";
     for (int round = 0; round < kOldExeRounds; ++round) {
-        if (::GetFileAttributesW(old.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        if (::GetFileAttributesW(LongPath(old).c_str()) == INVALID_FILE_ATTRIBUTES) {
             return;
         }
-        if (!::DeleteFileW(old.c_str())) {
+        if (!::DeleteFileW(LongPath(old).c_str())) {
             ::Sleep(kOldExePauseMs);
         }
     }

@@ -23,7 +23,7 @@ struct FolderEntry {
 std::vector<FolderEntry> ListFolder(const std::wstring& folder) {
     std::vector<FolderEntry> entries;
     WIN32_FIND_DATAW data{};
-    FindHandle find(::FindFirstFileExW(JoinPath(folder, L"*").c_str(), FindExInfoBasic, &data,
+    FindHandle find(::FindFirstFileExW(JoinPath(LongPath(folder), L"*").c_str(), FindExInfoBasic, &data,
                                        FindExSearchNameMatch, nullptr, 0));
     if (!find) {
         return entries;
@@ -83,7 +83,7 @@ void RemoveTopLevelLeftovers(const std::wstring& folder) {
 }
 
 void RemoveTree(const std::wstring& path, const std::wstring& keep) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    const DWORD attributes = ::GetFileAttributesW(LongPath(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (!keep.empty() && SamePath(path, keep))) {
         return;
     }
@@ -115,7 +115,7 @@ void PruneFolders(std::vector<std::wstring> folders) {
 
 bool IsEmptyFolder(const std::wstring& folder) {
     WIN32_FIND_DATAW entry{};
-    const FindHandle find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
+    const FindHandle find(::FindFirstFileW(JoinPath(LongPath(folder), L"*").c_str(), &entry));
     if (!find) {
         return false;
     }

@@ -29,7 +29,7 @@ DWORD CreateFolderTree(const std::wstring& folder) {
             return error;
         }
     }
-    if (::CreateDirectoryW(folder.c_str(), nullptr)) {
+    if (::CreateDirectoryW(LongPath(folder).c_str(), nullptr)) {
         return ERROR_SUCCESS;
     }
     const DWORD error = ::GetLastError();
@@ -46,7 +46,7 @@ DWORD CopyThroughNewFile(const std::wstring& source, const std::wstring& target)
     }
     // The copy of a downloaded setup program carries the download's mark (its Zone.Identifier stream),
     // which would have Windows ask before every start; the installed launcher is the player's own.
-    ::DeleteFileW((staged + L":Zone.Identifier").c_str());
+    ::DeleteFileW(LongPath(staged + L":Zone.Identifier").c_str());
     return MoveFileWhenFree(staged, target, MOVEFILE_REPLACE_EXISTING);
 }
 

@@ -82,7 +82,7 @@ void RemoveShortcuts(const std::wstring& folder) {
     for (const KNOWNFOLDERID* known : {&FOLDERID_Desktop, &FOLDERID_Programs}) {
         const std::wstring shortcut = ShortcutPath(*known);
         if (!shortcut.empty() && SamePath(ReadShortcutTarget(shortcut), launcher)) {
-            ::DeleteFileW(shortcut.c_str());
+            ::DeleteFileW(LongPath(shortcut).c_str());
         }
     }
 }
@@ -125,7 +125,8 @@ int Uninstall(const std::wstring& folder, bool quiet) {
     }
     const std::wstring temporary = TemporaryFolder();
     const std::wstring copy = JoinPath(temporary, kTemporaryCopyName);
-    if (temporary.empty() || !::CopyFileW(ExecutablePath().c_str(), copy.c_str(), FALSE)) {
+    if (temporary.empty() ||
+        !::CopyFileW(LongPath(ExecutablePath()).c_str(), LongPath(copy).c_str(), FALSE)) {
         return UninstallRun(folder, 0, quiet);
     }
     // A copy that does not start removes nothing: the removal then happens here, as without a copy.
@@ -159,7 +160,7 @@ int UninstallRun(const std::wstring& folder, uint32_t pid, bool quiet) {
     const bool launcherListed = std::erase_if(listed, [&](const std::wstring& relative) {
                                     return SamePath(JoinPath(folder, relative), launcher);
                                 }) > 0;
-    const bool launcherThere = ::GetFileAttributesW(launcher.c_str()) != INVALID_FILE_ATTRIBUTES;
+    const bool launcherThere = ::GetFileAttributesW(LongPath(launcher).c_str()) != INVALID_FILE_ATTRIBUTES;
     ListedRemoval removal = RemoveListedFiles(folder, listed);
     std::vector<std::wstring> fixed;
     for (const std::wstring& name : FixedFiles()) {
@@ -173,7 +174,7 @@ int UninstallRun(const std::wstring& folder, uint32_t pid, bool quiet) {
         }
     }
     if (launcherListed && launcherThere &&
-        ::GetFileAttributesW(launcher.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        ::GetFileAttributesW(LongPath(launcher).c_str()) == INVALID_FILE_ATTRIBUTES) {
         ++removal.removedFiles;
     }
     RemoveTopLevelLeftovers(folder);

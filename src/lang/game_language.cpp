@@ -53,8 +53,7 @@ std::string ReadGameLanguage(const std::wstring& gameFolder) {
 
 bool WriteGameLanguage(const std::wstring& gameFolder, const std::string& code) {
     const std::wstring folder = LanguageFolder(gameFolder);
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
+    EnsureFolder(folder);
     const ReplaceStatus status = ReplaceFileContent(JoinPath(folder, GameClient::kLanguageFile),
                                                     "[Language]\r\nCode=" + code + "\r\n");
     if (status == ReplaceStatus::NotWritten) {

@@ -186,14 +186,13 @@ std::optional<std::wstring> RunDownloads(DownloadPhase& phase, std::stop_token o
 }
 
 Outcome<Ok> CopyPlace(const std::wstring& sourcePath, const std::wstring& destPath) {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(destPath).parent_path(), ignored);
+    EnsureFolder(ParentFolder(destPath));
     const std::wstring staging = StagingPath(destPath);
     DWORD error = CopyFileWhenFree(sourcePath, staging);
     if (error == ERROR_SUCCESS && (error = FlushFileData(staging)) == ERROR_SUCCESS) {
         error = RetryWhileHeld(destPath, [&] {
-            ::SetFileAttributesW(destPath.c_str(), FILE_ATTRIBUTE_NORMAL);
-            return ::MoveFileExW(staging.c_str(), destPath.c_str(),
+            ::SetFileAttributesW(LongPath(destPath).c_str(), FILE_ATTRIBUTE_NORMAL);
+            return ::MoveFileExW(LongPath(staging).c_str(), LongPath(destPath).c_str(),
                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                        ? ERROR_SUCCESS
                        : ::GetLastError();

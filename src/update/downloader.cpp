@@ -56,7 +56,7 @@ std::wstring InterruptedText() {
 std::unordered_set<std::wstring> NamesIn(const std::wstring& folder) {
     std::unordered_set<std::wstring> names;
     WIN32_FIND_DATAW found{};
-    const FindHandle find(::FindFirstFileW(JoinPath(folder, L"*").c_str(), &found));
+    const FindHandle find(::FindFirstFileW(JoinPath(LongPath(folder), L"*").c_str(), &found));
     if (find) {
         do {
             names.insert(found.cFileName);
@@ -89,8 +89,7 @@ Downloader::Downloader(const std::wstring& gameFolder, const std::vector<std::ws
                        int mirrorIndex, UpdateProgress& progress)
     : downloadFolder_(JoinPath(JoinPath(gameFolder, kDataFolderName), L"download")), mirrors_(&mirrors),
       mirrorIndex_(mirrorIndex), progress_(&progress) {
-    std::error_code ignored;
-    std::filesystem::create_directories(downloadFolder_, ignored);
+    EnsureFolder(downloadFolder_);
     partsAtStart_ = NamesIn(downloadFolder_);
 }
 
@@ -238,8 +237,8 @@ Downloader::Attempt Downloader::TryWithPart(const FileEntry& entry, const std::w
         Log(fmt::format(L"resume {} at {} of {}", entry.path, offset, entry.zsize));
     }
     if (offset < entry.zsize) {
-        FileHandle file(::CreateFileW(part.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        FileHandle file(::CreateFileW(LongPath(part).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file || !Truncate(file.Get(), offset)) {
             return {Attempt::End::Give, WriteErrorText(::GetLastError(), part)};
         }
@@ -287,7 +286,7 @@ Downloader::Attempt Downloader::TryWithPart(const FileEntry& entry, const std::w
     }
     if (entry.zsize == 0 && !IsRegularFile(part)) {
         // An empty object needs no request, but staging reads it from its .part.
-        FileHandle empty(::CreateFileW(part.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        FileHandle empty(::CreateFileW(LongPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!empty) {
             return {Attempt::End::Give, WriteErrorText(::GetLastError(), part)};

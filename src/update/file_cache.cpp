@@ -1,5 +1,6 @@
 #include "update/file_cache.h"
 
+#include "core/paths.h"
 #include "core/file_io.h"
 #include "core/text.h"
 
@@ -57,7 +58,7 @@ bool ReadWord(std::string_view& line, std::string& word) {
 FileStat StatFile(const std::wstring& absolutePath) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     FileStat stat;
-    if (!::GetFileAttributesExW(absolutePath.c_str(), GetFileExInfoStandard, &data) ||
+    if (!::GetFileAttributesExW(LongPath(absolutePath).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return stat;
     }

@@ -1,5 +1,6 @@
 #include "update/object_stage.h"
 
+#include "core/paths.h"
 #include "core/file_io.h"
 #include "core/handles.h"
 #include "core/held_files.h"
@@ -30,7 +31,7 @@ Outcome<Ok> Stopped() {
 
 uint64_t SizeOnDisk(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+    if (!::GetFileAttributesExW(LongPath(path).c_str(), GetFileExInfoStandard, &data)) {
         return 0;
     }
     return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
@@ -38,8 +39,8 @@ uint64_t SizeOnDisk(const std::wstring& path) {
 
 Outcome<Ok> InflateToStaging(const FileEntry& entry, const std::wstring& partPath,
                              const std::wstring& destPath, std::stop_token stopToken) {
-    FileHandle input(::CreateFileW(partPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    FileHandle input(::CreateFileW(LongPath(partPath).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!input) {
         return Fatal(::GetLastError(), partPath);
     }
@@ -110,7 +111,9 @@ Outcome<Ok> StageBytes(const FileEntry& entry, std::span<const char> object, con
 unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& destPath,
                             std::stop_token stopToken) {
     constexpr DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    const auto move = [&] { return ::MoveFileExW(source.c_str(), destPath.c_str(), flags); };
+    const auto move = [&] {
+        return ::MoveFileExW(LongPath(source).c_str(), LongPath(destPath).c_str(), flags);
+    };
     return RetryWhileHeld(
         destPath,
         [&]() -> unsigned long {
@@ -120,8 +123,7 @@ unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& dest
             DWORD error = ::GetLastError();
             if (error == ERROR_PATH_NOT_FOUND) {
                 // The destination's folder is made only when it is missing.
-                std::error_code ignored;
-                std::filesystem::create_directories(std::filesystem::path(destPath).parent_path(), ignored);
+                EnsureFolder(ParentFolder(destPath));
                 if (move()) {
                     return ERROR_SUCCESS;
                 }
@@ -131,7 +133,7 @@ unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& dest
                 return error;
             }
             // A read-only destination: its attribute is cleared, and the move tried again.
-            ::SetFileAttributesW(destPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ::SetFileAttributesW(LongPath(destPath).c_str(), FILE_ATTRIBUTE_NORMAL);
             return move() ? ERROR_SUCCESS : ::GetLastError();
         },
         stopToken);

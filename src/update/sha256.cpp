@@ -1,5 +1,6 @@
 #include "update/sha256.h"
 
+#include "core/paths.h"
 #include "core/handles.h"
 #include "update/worker_buffers.h"
 
@@ -117,7 +118,7 @@ std::string HexDigest(const unsigned char* bytes, size_t length) {
 
 std::optional<std::string> Sha256OfFile(const std::wstring& path, std::stop_token stopToken,
                                         const std::function<void(uint64_t)>& onProgress) {
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+    FileHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {

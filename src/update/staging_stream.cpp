@@ -1,5 +1,6 @@
 #include "update/staging_stream.h"
 
+#include "core/paths.h"
 #include "core/held_files.h"
 #include "core/text.h"
 #include "update/object_stage.h"
@@ -25,13 +26,12 @@ Outcome<Ok> Fatal(uint32_t code, const std::wstring& path) {
 // for the folders of every file it places.
 FileHandle CreateStaging(const std::wstring& staging) {
     const auto create = [&] {
-        return FileHandle(::CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        return FileHandle(::CreateFileW(LongPath(staging).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
     };
     FileHandle file = create();
     if (!file && ::GetLastError() == ERROR_PATH_NOT_FOUND) {
-        std::error_code ignored;
-        std::filesystem::create_directories(std::filesystem::path(staging).parent_path(), ignored);
+        EnsureFolder(ParentFolder(staging));
         file = create();
     }
     return file;

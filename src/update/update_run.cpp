@@ -101,8 +101,7 @@ uint64_t SpaceNeeded(uint64_t listBytes, uint64_t largestObject) {
 
 void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token stopToken) {
     const std::wstring dataFolder = JoinPath(params.gameFolder, kDataFolderName);
-    std::error_code ignored;
-    std::filesystem::create_directories(dataFolder, ignored);
+    EnsureFolder(dataFolder);
 
     ResetCounters(progress);
     progress.phase.store(Phase::Starting);
@@ -202,7 +201,7 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     }
     ULARGE_INTEGER available{};
     phase.chunkRoom = UINT64_MAX;
-    if (::GetDiskFreeSpaceExW(params.gameFolder.c_str(), &available, nullptr, nullptr)) {
+    if (::GetDiskFreeSpaceExW(LongPath(params.gameFolder).c_str(), &available, nullptr, nullptr)) {
         const uint64_t needed = SpaceNeeded(listBytes, largestObject);
         if (available.QuadPart < needed) {
             Fail(progress,

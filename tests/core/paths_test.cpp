@@ -1,9 +1,12 @@
+#include "core/file_io.h"
 #include "core/instance_lock.h"
 #include "core/paths.h"
 #include "lang/game_language.h"
 #include "support/test_folder.h"
 
 #include <gtest/gtest.h>
+
+#include <windows.h>
 
 namespace Orv {
 namespace {
@@ -54,6 +57,32 @@ TEST(Paths, ParentFolderDropsTheLastComponentAndItsSeparators) {
     EXPECT_EQ(ParentFolder(L"C:\\Orvane.exe"), L"C:\\");
     EXPECT_EQ(JoinPath(L"C:\\", L"a"), L"C:\\a");
     EXPECT_EQ(JoinPath(L"C:\\g", L".orvane"), L"C:\\g\\.orvane");
+}
+
+TEST(Paths, FileSystemCallsGetTheFullNormalisedExtendedLengthPath) {
+    EXPECT_EQ(LongPath(L"C:\\Games\\Orvane\\data\\x.bin"), L"\\\\?\\C:\\Games\\Orvane\\data\\x.bin");
+    EXPECT_EQ(LongPath(L"C:/Games/./Orvane/data/../ui/x.txt"), L"\\\\?\\C:\\Games\\Orvane\\ui\\x.txt");
+    EXPECT_EQ(LongPath(L"\\\\server\\share\\Games\\x.bin"), L"\\\\?\\UNC\\server\\share\\Games\\x.bin");
+    EXPECT_EQ(LongPath(L"\\\\?\\C:\\already\\..\\as it is"), L"\\\\?\\C:\\already\\..\\as it is");
+    wchar_t current[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, current);
+    EXPECT_EQ(LongPath(L"relative.txt"), LongPath(JoinPath(current, L"relative.txt")));
+    const std::wstring deep = L"C:\\" + std::wstring(300, L'd') + L"\\file.txt";
+    EXPECT_EQ(LongPath(deep), L"\\\\?\\" + deep);
+}
+
+TEST(Paths, FoldersAndFilesBeyond260CharactersAreMade) {
+    TempFolder folder;
+    std::wstring deep = folder.Path();
+    while (deep.size() < 400) {
+        deep = JoinPath(deep, L"a folder with a rather long name");
+    }
+    ASSERT_EQ(EnsureFolder(deep), 0U);
+    EXPECT_TRUE(IsDirectory(deep));
+    const std::wstring file = JoinPath(deep, L"settings.ini");
+    ASSERT_TRUE(ReplaceFileBytes(file, "[video]\n"));
+    EXPECT_EQ(ReadFileBytes(file), std::optional<std::string>("[video]\n"));
+    EXPECT_TRUE(IsRegularFile(file));
 }
 
 TEST(Paths, ExecutablePathIsThisProgram) {

@@ -233,6 +233,20 @@ TEST(Publish, PathTheLauncherWouldRefuseEndsThePublish) {
     EXPECT_FALSE(Exists(root / L"mirror\\manifest.txt"));
 }
 
+TEST(Publish, AReleasePathOfMoreThan200CharactersIsPublishedWithAWarning) {
+    TempFolder root;
+    const std::wstring deep = std::wstring(100, L'd') + L"\\" + std::wstring(104, L'f') + L".txt";
+    WriteFileBytes(root / (L"game\\" + deep), "far down");
+    const RunResult run = RunPublish(root / L"game", root / L"mirror", 1);
+    EXPECT_EQ(run.exitCode, 0U) << run.output;
+    EXPECT_NE(
+        run.output.find("warning: \"" + std::string(100, 'd') + "/" + std::string(104, 'f') +
+                        ".txt\" is 209 characters long; in a game folder of more than 49 characters the "
+                        "game itself may not open it"),
+        std::string::npos)
+        << run.output;
+}
+
 TEST(Publish, MissingGameFolderEmptyGameFolderOrMissingLauncherFails) {
     TempFolder root;
     RunResult run = RunPublish(root / L"nothing here", root / L"mirror", 1);

@@ -2,6 +2,7 @@
 #include "update_run_fixture.h"
 
 #include "core/build_settings.h"
+#include "install/uninstall.h"
 #include "support/process.h"
 #include "support/registry.h"
 
@@ -265,6 +266,29 @@ TEST_F(UpdateRunTest, FilesThatAScannerHoldsForMomentsAreReplacedAllTheSame) {
     EXPECT_EQ(ReadFileOrEmpty(game / L".orvane\\manifest.txt"),
               ReadFileOrEmpty(MirrorPath() + L"\\manifest.txt"));
     EXPECT_NE(LogText().find("held by another program, free after"), std::string::npos) << LogText();
+}
+
+TEST_F(UpdateRunTest, AReleasePathOf250CharactersInstallsIntoADeepFolderAndIsUninstalled) {
+    std::wstring longPath;
+    while (longPath.size() < 200) {
+        longPath += L"a folder of the game's data\\";
+    }
+    longPath += std::wstring(250 - longPath.size() - 4, L'x') + L".dat";
+    ASSERT_EQ(longPath.size(), 250U);
+    WriteFileBytes(source / longPath, "far down");
+    Publish(1);
+    // A game folder of some 130 characters, as a player's profile and a library folder make it.
+    const std::wstring deep =
+        game / L"Users\\a player with a long name\\Games\\Library of many games\\Orvane";
+    WriteFileBytes(deep + L"\\.orvane\\mirrors.txt", WideToUtf8(Support::HttpBase() + mirrorName) + "/\n");
+    OpenLog(deep + L"\\.orvane\\launcher.log");
+    UpdateRun(UpdateParams{deep, false, false, L""}, progress, {});
+    ASSERT_EQ(progress.phase.load(), Phase::Done) << WideToUtf8(Status());
+    ASSERT_GT(deep.size() + 1 + longPath.size(), 260U);
+    EXPECT_EQ(ReadFileOrEmpty(deep + L"\\" + longPath), "far down");
+    OpenLog(game / L"uninstall.log");
+    EXPECT_EQ(UninstallRun(deep, 0, true), 0);
+    EXPECT_FALSE(Exists(deep + L"\\" + longPath));
 }
 
 TEST_F(UpdateRunTest, StopDuringTheDownloadsEndsQuietlyAndKeepsThePartialObjects) {

@@ -26,6 +26,9 @@
 namespace Orv::Publisher {
 namespace {
 
+// Release paths longer than this draw a warning.
+constexpr size_t kLongReleasePath = 200;
+
 struct ReleaseFile {
     std::wstring source; // absolute
     std::wstring path;   // relative, "/" separators
@@ -177,6 +180,16 @@ Outcome<Collected> CollectFiles(const PublishRequest& request, const LineSink& s
 
     if (auto checked = CheckPaths(collected.files); !checked) {
         return Result::Failure(checked.message);
+    }
+    // Launchers place such files in any folder, but a game that opens them with plain paths fails once the
+    // game folder and the path pass 260 characters.
+    for (const ReleaseFile& file : collected.files) {
+        if (file.path.size() > kLongReleasePath) {
+            const size_t folder = file.path.size() < 258 ? 258 - file.path.size() : 0;
+            say(fmt::format(L"warning: \"{}\" is {} characters long; in a game folder of more than {} "
+                            L"characters the game itself may not open it",
+                            file.path, file.path.size(), folder));
+        }
     }
     if (!request.launch.empty()) {
         const std::wstring launch = SlashPath(request.launch);

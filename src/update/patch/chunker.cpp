@@ -1,5 +1,6 @@
 #include "update/patch/chunker.h"
 
+#include "core/paths.h"
 #include "core/handles.h"
 #include "core/text.h"
 #include "update/sha256.h"
@@ -66,7 +67,7 @@ size_t ChunkLength(const unsigned char* data, size_t length) {
 
 Outcome<Ok> CutFile(const std::wstring& path, std::stop_token stopToken, const ChunkVisitor& visit,
                     size_t readSize) {
-    FileHandle file(::CreateFileW(path.c_str(), GENERIC_READ,
+    FileHandle file(::CreateFileW(LongPath(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) {

@@ -1,5 +1,6 @@
 #include "update/patch/patch_assembly.h"
 
+#include "core/paths.h"
 #include "core/held_files.h"
 #include "core/handles.h"
 #include "core/text.h"
@@ -17,7 +18,7 @@ namespace Orv {
 namespace {
 
 FileHandle OpenForReading(const std::wstring& path) {
-    return FileHandle(::CreateFileW(path.c_str(), GENERIC_READ,
+    return FileHandle(::CreateFileW(LongPath(path).c_str(), GENERIC_READ,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
@@ -73,8 +74,7 @@ Outcome<Ok> PlacementFailure(DWORD error, const std::wstring& path) {
 
 Outcome<Ok> AssemblePatch(const PatchPlan& plan, const FileEntry& entry, const std::wstring& destPath,
                           const std::wstring& downloadFolder, std::stop_token stopToken) {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(destPath).parent_path(), ignored);
+    EnsureFolder(ParentFolder(destPath));
     const std::wstring staging = StagingPath(destPath);
     Sha256 hash;
     uint64_t written = 0;
@@ -88,7 +88,7 @@ Outcome<Ok> AssemblePatch(const PatchPlan& plan, const FileEntry& entry, const s
             }
             return Failure(fmt::format(L"the older file cannot be opened: {}", ErrorText(error)));
         }
-        FileHandle output(::CreateFileW(staging.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        FileHandle output(::CreateFileW(LongPath(staging).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!output) {
             return PlacementFailure(::GetLastError(), staging);

@@ -77,7 +77,7 @@ namespace {
 // parsed gives none, with a log line.
 std::optional<int32_t> CopyFloor(const std::wstring& gameFolder) {
     const std::wstring copy = JoinPath(JoinPath(gameFolder, kDataFolderName), L"manifest.txt");
-    const DWORD attributes = ::GetFileAttributesW(copy.c_str());
+    const DWORD attributes = ::GetFileAttributesW(LongPath(copy).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = ::GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
