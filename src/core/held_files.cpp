@@ -58,9 +58,14 @@ unsigned long RetryWhileHeld(const std::wstring& path, const std::function<unsig
 
 unsigned long MoveFileWhenFree(const std::wstring& from, const std::wstring& to, unsigned long flags,
                                std::stop_token stopToken) {
-    return RetryWhileHeld(
-        to, [&] { return Done(::MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), flags)); },
-        stopToken);
+    const auto move = [&] {
+        return Done(::MoveFileExW(LongPath(from).c_str(), LongPath(to).c_str(), flags));
+    };
+    // A folder in the file's place is no program's passing hold: it fails at once.
+    if (const DWORD error = move(); error == ERROR_SUCCESS || IsDirectory(to)) {
+        return error;
+    }
+    return RetryWhileHeld(to, move, stopToken);
 }
 
 unsigned long DeleteFileWhenFree(const std::wstring& path, std::stop_token stopToken) {

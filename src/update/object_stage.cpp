@@ -114,29 +114,31 @@ unsigned long MoveIntoPlace(const std::wstring& source, const std::wstring& dest
     const auto move = [&] {
         return ::MoveFileExW(LongPath(source).c_str(), LongPath(destPath).c_str(), flags);
     };
-    return RetryWhileHeld(
-        destPath,
-        [&]() -> unsigned long {
+    const auto attempt = [&]() -> unsigned long {
+        if (move()) {
+            return ERROR_SUCCESS;
+        }
+        DWORD error = ::GetLastError();
+        if (error == ERROR_PATH_NOT_FOUND) {
+            // The destination's folder is made only when it is missing.
+            EnsureFolder(ParentFolder(destPath));
             if (move()) {
                 return ERROR_SUCCESS;
             }
-            DWORD error = ::GetLastError();
-            if (error == ERROR_PATH_NOT_FOUND) {
-                // The destination's folder is made only when it is missing.
-                EnsureFolder(ParentFolder(destPath));
-                if (move()) {
-                    return ERROR_SUCCESS;
-                }
-                error = ::GetLastError();
-            }
-            if (error != ERROR_ACCESS_DENIED) {
-                return error;
-            }
-            // A read-only destination: its attribute is cleared, and the move tried again.
-            ::SetFileAttributesW(LongPath(destPath).c_str(), FILE_ATTRIBUTE_NORMAL);
-            return move() ? ERROR_SUCCESS : ::GetLastError();
-        },
-        stopToken);
+            error = ::GetLastError();
+        }
+        if (error != ERROR_ACCESS_DENIED) {
+            return error;
+        }
+        // A read-only destination: its attribute is cleared, and the move tried again.
+        ::SetFileAttributesW(LongPath(destPath).c_str(), FILE_ATTRIBUTE_NORMAL);
+        return move() ? ERROR_SUCCESS : ::GetLastError();
+    };
+    // A folder in the file's place is no program's passing hold: it fails at once.
+    if (const unsigned long error = attempt(); error == ERROR_SUCCESS || IsDirectory(destPath)) {
+        return error;
+    }
+    return RetryWhileHeld(destPath, attempt, stopToken);
 }
 
 std::wstring WriteErrorText(uint32_t code, const std::wstring& path) {
