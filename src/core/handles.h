@@ -86,6 +86,14 @@ struct GdiObjectTraits {
 };
 using GdiObject = UniqueHandle<GdiObjectTraits>;
 
+// DLLs loaded with LoadLibrary.
+struct ModuleTraits {
+    using Value = HMODULE;
+    static Value Invalid() { return nullptr; }
+    static void Close(Value v) { ::FreeLibrary(v); }
+};
+using Module = UniqueHandle<ModuleTraits>;
+
 // CNG algorithm providers and keys.
 struct BcryptAlgorithmTraits {
     using Value = BCRYPT_ALG_HANDLE;

@@ -2,6 +2,7 @@
 
 #include "core/app_state.h"
 #include "core/command_line.h"
+#include "core/dll_search.h"
 #include "core/handles.h"
 #include "core/instance_lock.h"
 #include "core/log.h"
@@ -30,8 +31,9 @@ constexpr DWORD kShutdownWaitMs = 5000;
 constexpr int kOldExeRounds = 20;
 constexpr DWORD kOldExePauseMs = 250;
 
-// Held for the life of the process; the system releases it when the process ends.
+// Held for the life of the process; the system releases them when the process ends.
 KernelHandle instanceLock;
+SystemDlls systemDlls;
 
 void TakeGameLanguage() {
     AppState& app = App();
@@ -119,6 +121,14 @@ void RunMessageLoop() {
 } // namespace
 
 int Startup(HINSTANCE instance, int showCommand) {
+    // The process entry has limited where DLLs come from; before anything else can ask for the update
+    // engine's DLLs by name, they are taken from System32.
+    Outcome<SystemDlls> dlls = LoadSystemDlls();
+    if (!dlls) {
+        ::MessageBoxW(nullptr, dlls.message.c_str(), kWindowTitle, MB_OK | MB_ICONERROR);
+        return kExitFailed;
+    }
+    systemDlls = std::move(*dlls.value);
     const Arguments args = ProcessArguments();
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     AppState& app = App();

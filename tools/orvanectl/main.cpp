@@ -9,6 +9,7 @@
 #include "orvanectl/update_command.h"
 #include "orvanectl/verify.h"
 
+#include "core/dll_search.h"
 #include "core/text.h"
 
 #include <fmt/xchar.h>
@@ -95,6 +96,13 @@ int RunSign(const std::wstring& mirrorRoot, const std::wstring& keyFile) {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // The process entry has limited where DLLs come from; before anything else can ask for the update
+    // engine's DLLs by name, they are taken from System32.
+    const auto systemDlls = Orv::LoadSystemDlls();
+    if (!systemDlls) {
+        PrintErrorLine(fmt::format(L"orvanectl: {}", systemDlls.message));
+        return kExitFailed;
+    }
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     const auto command = ParseCommand(args);
     if (!command) {
