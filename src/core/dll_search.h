@@ -7,8 +7,9 @@
 // Windows looks for a DLL that is not one of its KnownDLLs in the program's own folder first. The
 // launcher runs from folders that others can write to: the setup program from the browser's download
 // folder, the uninstaller's copy from %TEMP%, the launcher from a game folder the mirror fills. So the
-// programs' entry (core/process_entry.cpp) makes System32 the only folder a DLL loaded by name comes
-// from, before anything else runs.
+// programs import only KnownDLLs the ordinary way and delay-load every other DLL they use (src/delayload):
+// none is loaded before the program runs. Their entry (core/process_entry.cpp) then makes System32 the
+// only folder a DLL loaded by name comes from, before anything else runs.
 namespace Orv {
 
 // Makes System32 the only folder that DLLs loaded by name come from, for the whole process. Called once,
