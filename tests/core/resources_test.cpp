@@ -76,7 +76,8 @@ TEST_F(LauncherResources, ManifestNamesTheLauncherAsInvokerWithCommonControlsSix
           "level=\"asInvoker\"", "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
           "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
           "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-          "<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>"}) {
+          "<longPathAware "
+          "xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true</longPathAware>"}) {
         EXPECT_NE(manifest.find(needle), std::string::npos) << needle;
     }
     EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
