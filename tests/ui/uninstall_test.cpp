@@ -103,6 +103,31 @@ protected:
             Support::kRunLimit);
     }
 
+    // Starts the uninstall, answers its question with yes and waits for the message that the temporary
+    // copy shows at the end; null when a step does not come.
+    HWND AgreeAndWaitForTheLastMessage() {
+        Support::ChildProcess& first = Start(L"--uninstall");
+        HWND question = nullptr;
+        if (!Support::WaitUntil([&] { return (question = Support::FindMessageBox(first.Id())) != nullptr; },
+                                Support::kWindowLimit) ||
+            !Support::AnswerMessageBox(question, IDYES)) {
+            return nullptr;
+        }
+        EXPECT_EQ(first.WaitExit(Support::kExitLimit), 0U);
+        HWND done = nullptr;
+        Support::WaitUntil(
+            [&] {
+                for (DWORD pid : TemporaryCopyProcesses()) {
+                    if ((done = Support::FindMessageBox(pid)) != nullptr) {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            Support::kRunLimit);
+        return done;
+    }
+
     Support::UserInstallState userState;
     Support::TempFolder other{L"orvother"};
 };
@@ -177,24 +202,8 @@ TEST_F(Uninstalling, AgreeingRemovesAndTellsThatTheUsersFilesWereKept) {
     MakeInstalled();
     AddUserFiles({L"notes.txt"});
 
-    Support::ChildProcess& first = Start(L"--uninstall");
-    HWND question = nullptr;
-    ASSERT_TRUE(Support::WaitUntil(
-        [&] { return (question = Support::FindMessageBox(first.Id())) != nullptr; }, Support::kWindowLimit));
-    ASSERT_TRUE(Support::AnswerMessageBox(question, IDYES));
-    EXPECT_EQ(first.WaitExit(Support::kExitLimit), 0U);
-
-    HWND done = nullptr;
-    ASSERT_TRUE(Support::WaitUntil(
-        [&] {
-            for (DWORD pid : TemporaryCopyProcesses()) {
-                if ((done = Support::FindMessageBox(pid)) != nullptr) {
-                    return true;
-                }
-            }
-            return false;
-        },
-        Support::kRunLimit));
+    const HWND done = AgreeAndWaitForTheLastMessage();
+    ASSERT_NE(done, nullptr);
     EXPECT_EQ(Support::MessageBoxText(done), L"Orvane was removed. Files you added to the folder were kept.");
     EXPECT_FALSE(Exists(game / L"Engine.exe"));
     EXPECT_FALSE(Exists(exe));
@@ -210,23 +219,8 @@ TEST_F(Uninstalling, AGameFileStillInUseIsLeftAndTheMessageSaysSo) {
                                      OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(running.Valid());
 
-    Support::ChildProcess& first = Start(L"--uninstall");
-    HWND question = nullptr;
-    ASSERT_TRUE(Support::WaitUntil(
-        [&] { return (question = Support::FindMessageBox(first.Id())) != nullptr; }, Support::kWindowLimit));
-    ASSERT_TRUE(Support::AnswerMessageBox(question, IDYES));
-    EXPECT_EQ(first.WaitExit(Support::kExitLimit), 0U);
-    HWND done = nullptr;
-    ASSERT_TRUE(Support::WaitUntil(
-        [&] {
-            for (DWORD pid : TemporaryCopyProcesses()) {
-                if ((done = Support::FindMessageBox(pid)) != nullptr) {
-                    return true;
-                }
-            }
-            return false;
-        },
-        Support::kRunLimit));
+    const HWND done = AgreeAndWaitForTheLastMessage();
+    ASSERT_NE(done, nullptr);
     EXPECT_EQ(Support::MessageBoxText(done),
               L"Orvane was removed, but some game files are in use and were left. "
               L"Close the game and uninstall again.");
