@@ -139,6 +139,16 @@ void LimitWaits(HINTERNET request, DWORD milliseconds) {
                          std::min(kReceiveTimeoutMs, milliseconds));
 }
 
+std::wstring HeaderText(HINTERNET request, DWORD query) {
+    wchar_t text[128] = {};
+    DWORD size = sizeof text;
+    if (!::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                               WINHTTP_NO_HEADER_INDEX)) {
+        return {};
+    }
+    return text;
+}
+
 // The most body bytes the answer may carry.
 uint64_t BodyLimit(const TransferLimits& limits, DWORD status, uint64_t rangeStart) {
     if (status != 206) {
@@ -164,11 +174,12 @@ struct BodyRule {
 // body unread, with the result as the decision left it.
 using BodyDecision = std::function<std::optional<BodyRule>(HINTERNET request, HttpResult& result)>;
 
-// One GET: sends the request with the extra headers and, for a 200 or 206 answer, streams the body into
-// the sink by the decided rule. onStatus is called once before the first body byte.
-HttpResult Exchange(const std::wstring& url, bool noCache, const std::wstring& rangeHeader,
-                    uint32_t deadlineMs, const BodyDecision& decide, const BodySink& sink,
-                    std::stop_token stopToken, const StatusCallback& onStatus) {
+// One request (GET, or HEAD): sends it with the extra headers and, for a 200 or 206 answer, streams the body
+// into the sink by the decided rule. onStatus is called once before the first body byte.
+HttpResult Exchange(const wchar_t* verb, const std::wstring& url, bool noCache,
+                    const std::wstring& rangeHeader, uint32_t deadlineMs, const BodyDecision& decide,
+                    const BodySink& sink, std::stop_token stopToken, const StatusCallback& onStatus,
+                    ResponseHeaders* headers) {
     TransferClock clock(deadlineMs);
     wchar_t host[256] = {};
     wchar_t path[2048] = {};
@@ -195,7 +206,7 @@ HttpResult Exchange(const std::wstring& url, bool noCache, const std::wstring& r
     }
     const std::wstring object = std::wstring(path) + extra;
     const DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-    WinHttpHandle request(::WinHttpOpenRequest(connection.Get(), L"GET", object.c_str(), nullptr,
+    WinHttpHandle request(::WinHttpOpenRequest(connection.Get(), verb, object.c_str(), nullptr,
                                                WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, secure));
     if (!request) {
         return Failed(::GetLastError());
@@ -204,19 +215,19 @@ HttpResult Exchange(const std::wstring& url, bool noCache, const std::wstring& r
         LimitWaits(request.Get(), deadlineMs);
     }
 
-    std::wstring headers;
+    std::wstring extraHeaders;
     if (noCache) {
         // Refused by some WinHTTP implementations; the body then arrives as the server sends it.
         DWORD decompression = WINHTTP_DECOMPRESSION_FLAG_GZIP | WINHTTP_DECOMPRESSION_FLAG_DEFLATE;
         ::WinHttpSetOption(request.Get(), WINHTTP_OPTION_DECOMPRESSION, &decompression, sizeof decompression);
-        headers += L"Cache-Control: no-cache\r\n";
+        extraHeaders += L"Cache-Control: no-cache\r\n";
     }
     if (!rangeHeader.empty()) {
-        headers += L"Range: " + rangeHeader + L"\r\n";
+        extraHeaders += L"Range: " + rangeHeader + L"\r\n";
     }
     if (!::WinHttpSendRequest(
-            request.Get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
-            headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+            request.Get(), extraHeaders.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : extraHeaders.c_str(),
+            extraHeaders.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
         return Failed(::GetLastError());
     }
     if (!::WinHttpReceiveResponse(request.Get(), nullptr)) {
@@ -233,6 +244,11 @@ HttpResult Exchange(const std::wstring& url, bool noCache, const std::wstring& r
                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize, WINHTTP_NO_HEADER_INDEX);
     result.status = status;
     result.contentLength = ContentLength(request.Get());
+    if (headers != nullptr) {
+        headers->contentEncoding = HeaderText(request.Get(), WINHTTP_QUERY_CONTENT_ENCODING);
+        headers->contentType = HeaderText(request.Get(), WINHTTP_QUERY_CONTENT_TYPE);
+        headers->contentRange = HeaderText(request.Get(), WINHTTP_QUERY_CONTENT_RANGE);
+    }
     if (status != 200 && status != 206) {
         return result;
     }
@@ -311,16 +327,6 @@ HttpResult Exchange(const std::wstring& url, bool noCache, const std::wstring& r
     return received < expected ? Failed(ERROR_WINHTTP_CONNECTION_ERROR) : result;
 }
 
-std::wstring HeaderText(HINTERNET request, DWORD query) {
-    wchar_t text[128] = {};
-    DWORD size = sizeof text;
-    if (!::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
-                               WINHTTP_NO_HEADER_INDEX)) {
-        return {};
-    }
-    return text;
-}
-
 } // namespace
 
 void* HttpSession() {
@@ -329,16 +335,18 @@ void* HttpSession() {
 }
 
 HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, const TransferLimits& limits,
-                   const BodySink& sink, std::stop_token stopToken, const StatusCallback& onStatus) {
+                   const BodySink& sink, std::stop_token stopToken, const StatusCallback& onStatus,
+                   ResponseHeaders* headers) {
     const std::wstring range = rangeStart > 0 ? fmt::format(L"bytes={}-", rangeStart) : std::wstring();
     const BodyDecision decide = [&](HINTERNET, HttpResult& result) {
         return std::optional<BodyRule>(BodyRule{BodyLimit(limits, result.status, rangeStart)});
     };
-    return Exchange(url, noCache, range, limits.deadlineMs, decide, sink, stopToken, onStatus);
+    return Exchange(L"GET", url, noCache, range, limits.deadlineMs, decide, sink, stopToken, onStatus,
+                    headers);
 }
 
 HttpResult HttpGetRange(const std::wstring& url, const ByteRange& range, const BodySink& sink,
-                        std::stop_token stopToken) {
+                        std::stop_token stopToken, ResponseHeaders* headers) {
     const uint64_t length = range.last - range.first + 1;
     uint64_t skip = 0;
     const BodyDecision decide = [&](HINTERNET request, HttpResult& result) -> std::optional<BodyRule> {
@@ -360,8 +368,15 @@ HttpResult HttpGetRange(const std::wstring& url, const ByteRange& range, const B
         skip -= dropped;
         return dropped == piece.size() || sink(piece.subspan(dropped));
     };
-    return Exchange(url, false, fmt::format(L"bytes={}-{}", range.first, range.last), 0, decide, skipping,
-                    stopToken, {});
+    return Exchange(L"GET", url, false, fmt::format(L"bytes={}-{}", range.first, range.last), 0, decide,
+                    skipping, stopToken, {}, headers);
+}
+
+HttpResult HttpHead(const std::wstring& url, const TransferLimits& limits, std::stop_token stopToken,
+                    ResponseHeaders* headers) {
+    // An answer to HEAD has no body.
+    const BodyDecision decide = [](HINTERNET, HttpResult&) { return std::optional<BodyRule>(); };
+    return Exchange(L"HEAD", url, false, {}, limits.deadlineMs, decide, {}, stopToken, {}, headers);
 }
 
 std::wstring HttpErrorText(const HttpResult& result) {

@@ -43,6 +43,14 @@ using BodySink = std::function<bool(std::span<const char>)>;
 // Called once before the first body byte, only for status 200 or 206.
 using StatusCallback = std::function<void(unsigned long)>;
 
+// Headers of an answer that the update itself does not look at, for callers that check a mirror: filled,
+// when asked for, for every answer that has a status (empty when the answer has no such header).
+struct ResponseHeaders {
+    std::wstring contentEncoding;
+    std::wstring contentType;
+    std::wstring contentRange;
+};
+
 // The process's one WinHTTP session, created on first use (null when it could not be created).
 void* HttpSession();
 
@@ -50,7 +58,8 @@ void* HttpSession();
 // answer and lets WinHTTP decode gzip/deflate; with rangeStart > 0 it asks for the bytes from there.
 // The sink never receives more than the limits allow, and the pace rule above applies to every body.
 HttpResult HttpGet(const std::wstring& url, bool noCache, uint64_t rangeStart, const TransferLimits& limits,
-                   const BodySink& sink, std::stop_token stopToken, const StatusCallback& onStatus = {});
+                   const BodySink& sink, std::stop_token stopToken, const StatusCallback& onStatus = {},
+                   ResponseHeaders* headers = nullptr);
 
 // Bytes `first` to `last` (inclusive) of a resource of `size` bytes.
 struct ByteRange {
@@ -65,7 +74,12 @@ struct ByteRange {
 // the transfer ends after the range's last byte. The sink receives only bytes of the range, in order;
 // the pace rule applies as for HttpGet.
 HttpResult HttpGetRange(const std::wstring& url, const ByteRange& range, const BodySink& sink,
-                        std::stop_token stopToken);
+                        std::stop_token stopToken, ResponseHeaders* headers = nullptr);
+
+// Asks for the URL's headers only (HEAD): the status and Content-Length of the answer; the limits'
+// deadline applies.
+HttpResult HttpHead(const std::wstring& url, const TransferLimits& limits, std::stop_token stopToken,
+                    ResponseHeaders* headers = nullptr);
 
 // The user-facing message for a result the caller treats as failed.
 std::wstring HttpErrorText(const HttpResult& result);
