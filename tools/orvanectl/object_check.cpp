@@ -1,20 +1,14 @@
 #include "orvanectl/object_check.h"
 
-#include "core/handles.h"
 #include "core/text.h"
-#include "orvanectl/file_system.h"
-
-#include <windows.h>
+#include "partners/download_server.h"
 
 #include <fmt/xchar.h>
 
 #include <limits>
-#include <vector>
 
 namespace Orv::Publisher {
 namespace {
-
-constexpr size_t kReadChunk = 1048576;
 
 // The most an object may hold: the file's size, or any size when it is not known.
 uint64_t ContentLimit(const ExpectedObject& expected) {
@@ -85,48 +79,58 @@ std::optional<std::wstring> ObjectBytesCheck::Finish() {
     return std::nullopt;
 }
 
-std::optional<std::wstring> CheckObject(const std::wstring& mirrorRoot, const ExpectedObject& expected,
-                                        std::stop_token stop, const ByteProgress& progress,
-                                        const ContentSink& observe) {
-    const std::wstring path = expected.suffix != nullptr
-                                  ? SuffixedObjectPath(mirrorRoot, expected.sha256, expected.suffix)
-                                  : ObjectFilePath(mirrorRoot, expected.sha256, expected.compressed);
-    FileHandle file(::CreateFileW(SystemPath(path).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-            return L"missing";
-        }
-        return fmt::format(L"cannot be read: {}", ErrorText(error));
-    }
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file.Get(), &size)) {
-        return fmt::format(L"cannot be read: {}", ErrorText(::GetLastError()));
-    }
-    if (static_cast<uint64_t>(size.QuadPart) != expected.zsize) {
-        return fmt::format(L"is {} bytes, the manifest says {}", size.QuadPart, expected.zsize);
-    }
+ListedFile ObjectFileOf(const ExpectedObject& expected) {
+    const wchar_t* suffix = expected.suffix != nullptr ? expected.suffix
+                            : expected.compressed      ? DownloadServer::kCompressedSuffix
+                                                       : L"";
+    return ListedFile{SuffixedObjectName(expected.sha256, suffix), expected.zsize};
+}
 
+std::optional<std::wstring> CheckObject(const MirrorSource& source, const ExpectedObject& expected,
+                                        std::stop_token stop, const ByteProgress& progress,
+                                        const ContentSink& observe, const ContentSink& copy) {
     ObjectBytesCheck check(expected, observe);
-    std::vector<unsigned char> buffer(kReadChunk);
-    for (;;) {
-        if (stop.stop_requested()) {
-            return L"not checked";
+    const ByteSink sink = [&](const unsigned char* data, size_t length) {
+        if (copy) {
+            copy(data, length);
         }
-        DWORD read = 0;
-        if (!::ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
-            return fmt::format(L"cannot be read: {}", ErrorText(::GetLastError()));
-        }
-        if (progress) {
-            progress(read);
-        }
-        if (read == 0 || !check.Add(buffer.data(), read)) {
-            break;
-        }
+        return check.Add(data, length) || static_cast<bool>(copy);
+    };
+    if (auto problem = source.Read(ObjectFileOf(expected), sink, stop, progress)) {
+        return problem;
     }
     return check.Finish();
+}
+
+Outcome<std::vector<ChunkListEntry>> ReadChunkList(const MirrorSource& source, const ChunkedFile& row,
+                                                   uint64_t fileSize, std::stop_token stop,
+                                                   const ContentSink& copy) {
+    using Result = Outcome<std::vector<ChunkListEntry>>;
+    if (row.listSize > ChunkListLimit(fileSize)) {
+        return Result::Failure(
+            fmt::format(L"the manifest lists {} bytes, more than a launcher takes for a file of {} bytes",
+                        row.listSize, fileSize));
+    }
+    std::string text;
+    const ByteSink sink = [&](const unsigned char* data, size_t length) {
+        if (copy) {
+            copy(data, length);
+        }
+        text.append(reinterpret_cast<const char*>(data), length);
+        return true;
+    };
+    const ListedFile file{SuffixedObjectName(row.listSha256, DownloadServer::kChunkListSuffix), row.listSize};
+    if (auto problem = source.Read(file, sink, stop, {})) {
+        return Result::Failure(std::move(*problem));
+    }
+    if (Sha256Hex(text) != row.listSha256) {
+        return Result::Failure(L"is not the chunk list the manifest names");
+    }
+    auto list = ParseChunkList(text, fileSize);
+    if (!list) {
+        return Result::Failure(fmt::format(L"does not describe the {} bytes of its file", fileSize));
+    }
+    return Result::Success(std::move(*list));
 }
 
 } // namespace Orv::Publisher

@@ -1,12 +1,16 @@
 #pragma once
+#include "orvanectl/mirror_source.h"
 #include "orvanectl/object_store.h"
 #include "orvanectl/zlib_stream.h"
+#include "update/manifest.h"
+#include "update/patch/chunk_list.h"
 #include "update/sha256.h"
 
 #include <functional>
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <vector>
 
 namespace Orv::Publisher {
 
@@ -50,11 +54,23 @@ private:
     bool done_ = false;
 };
 
-// What is wrong with the object file, or nothing when it has the expected size and holds exactly the
-// expected file (as ObjectBytesCheck checks it). Streams the object; progress gets the length of each
-// piece read, and `content`, when given, every piece of what the object holds, in order.
-std::optional<std::wstring> CheckObject(const std::wstring& mirrorRoot, const ExpectedObject& expected,
+// The object's file as the release lists it: "objects/<2 hex>/<sha256><suffix>" of zsize bytes.
+ListedFile ObjectFileOf(const ExpectedObject& expected);
+
+// What is wrong with the object, or nothing when it has the expected size and holds exactly the
+// expected file (as ObjectBytesCheck checks it). Streams the object from the source; progress gets the
+// length of each piece read, and `content`, when given, every piece of what the object holds, in
+// order. `copy`, when given, gets every byte of the object in order (the whole object is then read,
+// also when its first bytes show it is bad).
+std::optional<std::wstring> CheckObject(const MirrorSource& source, const ExpectedObject& expected,
                                         std::stop_token stop, const ByteProgress& progress,
-                                        const ContentSink& content = {});
+                                        const ContentSink& content = {}, const ContentSink& copy = {});
+
+// The chunk list the row names, read from the source: it has the row's size and SHA-256 and describes
+// the `fileSize` bytes of its file. The failure says what is wrong (the list's name not included).
+// `copy` as for CheckObject.
+Outcome<std::vector<ChunkListEntry>> ReadChunkList(const MirrorSource& source, const ChunkedFile& row,
+                                                   uint64_t fileSize, std::stop_token stop,
+                                                   const ContentSink& copy = {});
 
 } // namespace Orv::Publisher

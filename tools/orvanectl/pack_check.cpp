@@ -1,7 +1,6 @@
 #include "orvanectl/pack_check.h"
 
 #include "core/text.h"
-#include "orvanectl/file_system.h"
 #include "orvanectl/pack_files.h"
 #include "orvanectl/work_queue.h"
 #include "partners/download_server.h"
@@ -14,17 +13,7 @@
 #include <optional>
 
 namespace Orv::Publisher {
-namespace {
 
-constexpr size_t kReadChunk = 262144;
-
-struct PackedObject {
-    const std::string* name;
-    PackSpot spot;
-};
-
-// What the bytes of the object must be: the listed object, or for a name the release does not use,
-// any object holding content of the SHA-256 the name gives.
 ExpectedObject ExpectationOf(const std::string& name, const std::map<std::string, ExpectedObject>& expected) {
     if (const auto found = expected.find(name); found != expected.end()) {
         return found->second;
@@ -36,25 +25,25 @@ ExpectedObject ExpectationOf(const std::string& name, const std::map<std::string
     return unknown;
 }
 
-// Reads the pack once, hashing it and checking each of its objects (in offset order) as its bytes
-// pass. Returns the problems.
-std::vector<std::wstring> CheckPack(const std::wstring& mirrorRoot, const PackFile& pack,
+std::vector<std::vector<PackedObject>> ObjectsByPack(const PackIndex& index) {
+    std::vector<std::vector<PackedObject>> objects(index.packs.size());
+    for (const auto& [name, spot] : index.objects) {
+        objects[spot.pack].push_back({&name, spot});
+    }
+    for (std::vector<PackedObject>& pack : objects) {
+        std::sort(pack.begin(), pack.end(),
+                  [](const PackedObject& a, const PackedObject& b) { return a.spot.offset < b.spot.offset; });
+    }
+    return objects;
+}
+
+std::vector<std::wstring> CheckPack(const MirrorSource& source, const PackFile& pack,
                                     const std::vector<PackedObject>& objects,
                                     const std::map<std::string, ExpectedObject>& expected,
-                                    std::stop_token stop, const ByteProgress& progress) {
-    const std::wstring name = PackName(pack.sha256, DownloadServer::kPackSuffix);
-    const std::wstring path = PackFilePath(mirrorRoot, pack.sha256, DownloadServer::kPackSuffix);
-    const auto size = RegularFileSize(path);
-    if (!size) {
-        return {fmt::format(L"{}: missing", name)};
-    }
-    if (*size != pack.size) {
-        return {fmt::format(L"{}: is {} bytes, the index says {}", name, *size, pack.size)};
-    }
-    auto input = InputFile::Open(path);
-    if (!input) {
-        return {fmt::format(L"{}: {}", name, input.message)};
-    }
+                                    std::stop_token stop, const ByteProgress& progress,
+                                    const ContentSink& copy) {
+    const ListedFile file{PackName(pack.sha256, DownloadServer::kPackSuffix), pack.size, L"the index"};
+    const std::wstring name = source.NameOf(file.name);
     std::vector<std::wstring> problems;
     const auto objectProblem = [&](const PackedObject& object, const std::wstring& why) {
         problems.push_back(
@@ -73,24 +62,15 @@ std::vector<std::wstring> CheckPack(const std::wstring& mirrorRoot, const PackFi
     }
 
     Sha256 hash;
-    std::vector<unsigned char> buffer(kReadChunk);
     std::optional<ObjectBytesCheck> check; // of readable[next], once its first byte has passed
     size_t next = 0;
     uint64_t position = 0;
-    while (position < pack.size) {
-        if (stop.stop_requested()) {
-            return {fmt::format(L"{}: not checked", name)};
+    const ByteSink sink = [&](const unsigned char* data, size_t length) {
+        if (copy) {
+            copy(data, length);
         }
-        auto read = input.value->Read(buffer.data(), buffer.size());
-        if (!read) {
-            return {fmt::format(L"{}: {}", name, read.message)};
-        }
-        if (*read.value == 0) {
-            break;
-        }
-        progress(*read.value);
-        hash.Update(buffer.data(), *read.value);
-        const uint64_t end = position + *read.value;
+        hash.Update(data, length);
+        const uint64_t end = position + length;
         while (next < readable.size() && readable[next]->spot.offset < end) {
             const PackSpot& spot = readable[next]->spot;
             const uint64_t from = std::max(spot.offset, position);
@@ -98,7 +78,7 @@ std::vector<std::wstring> CheckPack(const std::wstring& mirrorRoot, const PackFi
             if (!check) {
                 check.emplace(ExpectationOf(*readable[next]->name, expected));
             }
-            check->Add(buffer.data() + (from - position), static_cast<size_t>(to - from));
+            check->Add(data + (from - position), static_cast<size_t>(to - from));
             if (to < spot.offset + spot.length) {
                 break; // the object goes on in the next piece
             }
@@ -109,10 +89,10 @@ std::vector<std::wstring> CheckPack(const std::wstring& mirrorRoot, const PackFi
             ++next;
         }
         position = end;
-    }
-    if (position != pack.size) {
-        return {
-            fmt::format(L"{}: ended after {} of its {} bytes while it was read", name, position, pack.size)};
+        return true;
+    };
+    if (auto problem = source.Read(file, sink, stop, progress)) {
+        return {fmt::format(L"{}: {}", name, *problem)};
     }
     const auto digest = hash.Finish();
     if (digest != pack.sha256) {
@@ -122,36 +102,37 @@ std::vector<std::wstring> CheckPack(const std::wstring& mirrorRoot, const PackFi
     return problems;
 }
 
-} // namespace
-
-PackReport CheckPacks(const std::wstring& mirrorRoot, const PackIndexRow& row,
-                      const std::map<std::string, ExpectedObject>& expected, const LineSink& say) {
+PackReport CheckPacks(const MirrorSource& source, const PackIndexRow& row,
+                      const std::map<std::string, ExpectedObject>& expected, bool quick,
+                      const LineSink& say) {
     PackReport report;
-    auto index = ReadPackIndex(mirrorRoot, row);
+    auto index = ReadPackIndex(source, row);
     if (!index) {
-        report.problems.push_back(
-            fmt::format(L"{}: {}", PackName(row.sha256, DownloadServer::kPackIndexSuffix), index.message));
+        report.problems.push_back(fmt::format(
+            L"{}: {}", source.NameOf(PackName(row.sha256, DownloadServer::kPackIndexSuffix)), index.message));
         return report;
     }
     const PackIndex& packs = *index.value;
-    std::vector<std::vector<PackedObject>> objects(packs.packs.size());
-    for (const auto& [name, spot] : packs.objects) {
-        objects[spot.pack].push_back({&name, spot});
-    }
+    const std::vector<std::vector<PackedObject>> objects = ObjectsByPack(packs);
     uint64_t totalBytes = 0;
-    for (size_t pack = 0; pack < objects.size(); ++pack) {
-        std::sort(objects[pack].begin(), objects[pack].end(),
-                  [](const PackedObject& a, const PackedObject& b) { return a.spot.offset < b.spot.offset; });
-        totalBytes += packs.packs[pack].size;
+    for (const PackFile& pack : packs.packs) {
+        totalBytes += pack.size;
     }
     report.packs = packs.packs.size();
     report.objects = packs.objects.size();
 
     std::vector<std::vector<std::wstring>> found(report.packs);
-    ProgressMeter meter(L"checked", L"packs", report.packs, totalBytes, say);
-    RunOnWorkers(report.packs, WorkerCount(), [&](size_t pack, std::stop_token stop) {
-        found[pack] = CheckPack(mirrorRoot, packs.packs[pack], objects[pack], expected, stop,
-                                [&](uint64_t bytes) { meter.AddBytes(bytes); });
+    ProgressMeter meter(L"checked", L"packs", report.packs, quick ? 0 : totalBytes, say);
+    RunOnWorkers(report.packs, source.Workers(), [&](size_t pack, std::stop_token stop) {
+        const PackFile& file = packs.packs[pack];
+        if (!quick) {
+            found[pack] = CheckPack(source, file, objects[pack], expected, stop,
+                                    [&](uint64_t bytes) { meter.AddBytes(bytes); });
+        } else if (const ListedFile listed{PackName(file.sha256, DownloadServer::kPackSuffix), file.size,
+                                           L"the index"};
+                   auto problem = source.Probe(listed, stop)) {
+            found[pack].push_back(fmt::format(L"{}: {}", source.NameOf(listed.name), *problem));
+        }
         meter.AddItem();
         return Success();
     });
@@ -159,6 +140,7 @@ PackReport CheckPacks(const std::wstring& mirrorRoot, const PackIndexRow& row,
     for (const std::vector<std::wstring>& problems : found) {
         report.problems.insert(report.problems.end(), problems.begin(), problems.end());
     }
+    report.index = std::move(*index.value);
     return report;
 }
 

@@ -10,8 +10,6 @@
 
 #include <fmt/xchar.h>
 
-#include <vector>
-
 namespace Orv::Publisher {
 
 std::wstring PacksFolder(const std::wstring& mirrorRoot) {
@@ -34,22 +32,15 @@ std::wstring PackedObjectPath(const std::wstring& mirrorRoot, const std::string&
 }
 
 Outcome<PackIndex> ReadPackIndex(const std::wstring& mirrorRoot, const PackIndexRow& row) {
+    return ReadPackIndex(FolderSource(mirrorRoot), row);
+}
+
+Outcome<PackIndex> ReadPackIndex(const MirrorSource& source, const PackIndexRow& row, std::stop_token stop,
+                                 const ContentSink& copy) {
     using Result = Outcome<PackIndex>;
-    const std::wstring path = PackFilePath(mirrorRoot, row.sha256, DownloadServer::kPackIndexSuffix);
-    const auto size = RegularFileSize(path);
-    if (!size) {
-        return Result::Failure(L"missing");
-    }
-    if (*size != row.zsize) {
-        return Result::Failure(fmt::format(L"is {} bytes, the manifest says {}", *size, row.zsize));
-    }
     if (row.size > kPackIndexLimit) {
         return Result::Failure(
             fmt::format(L"the manifest lists {} bytes of text, more than a launcher takes", row.size));
-    }
-    auto input = InputFile::Open(path);
-    if (!input) {
-        return Result::Failure(input.message);
     }
     InflateStream inflate;
     std::string text;
@@ -62,16 +53,18 @@ Outcome<PackIndex> ReadPackIndex(const std::wstring& mirrorRoot, const PackIndex
         return !tooLong;
     };
     InflateState state = inflate.Valid() ? InflateState::More : InflateState::Bad;
-    std::vector<unsigned char> buffer(65536);
-    while (state == InflateState::More) {
-        auto read = input.value->Read(buffer.data(), buffer.size());
-        if (!read) {
-            return Result::Failure(read.message);
+    const ByteSink input = [&](const unsigned char* data, size_t length) {
+        if (copy) {
+            copy(data, length);
         }
-        if (*read.value == 0) {
-            break;
+        if (state == InflateState::More) {
+            state = inflate.Push(data, length, sink);
         }
-        state = inflate.Push(buffer.data(), *read.value, sink);
+        return state == InflateState::More || static_cast<bool>(copy);
+    };
+    const ListedFile file{PackName(row.sha256, DownloadServer::kPackIndexSuffix), row.zsize};
+    if (auto problem = source.Read(file, input, stop, {})) {
+        return Result::Failure(std::move(*problem));
     }
     if (tooLong) {
         return Result::Failure(

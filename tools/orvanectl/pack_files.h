@@ -1,5 +1,7 @@
 #pragma once
 #include "core/outcome.h"
+#include "orvanectl/mirror_source.h"
+#include "orvanectl/object_check.h"
 #include "update/manifest.h"
 #include "update/pack/pack_index.h"
 
@@ -26,5 +28,8 @@ std::wstring PackedObjectPath(const std::wstring& mirrorRoot, const std::string&
 // inflates to text of the row's size and SHA-256, which parses. The failure says what is wrong (the
 // index's name not included).
 Outcome<PackIndex> ReadPackIndex(const std::wstring& mirrorRoot, const PackIndexRow& row);
+// The same from any source; `copy`, when given, gets every byte of the index object in order.
+Outcome<PackIndex> ReadPackIndex(const MirrorSource& source, const PackIndexRow& row,
+                                 std::stop_token stop = {}, const ContentSink& copy = {});
 
 } // namespace Orv::Publisher

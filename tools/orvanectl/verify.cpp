@@ -27,38 +27,33 @@ bool IsLowerHex(const std::string& text) {
 }
 
 // What is wrong with a file published in chunks: its list object, each chunk object, and whether the
-// chunks in list order rebuild the file. `chunks` gets the list's chunks when it is good.
-std::vector<std::wstring> CheckChunkedFile(const std::wstring& root, const ChunkedFile& row,
-                                           uint64_t fileSize, std::vector<ChunkListEntry>& chunks,
+// chunks in list order rebuild the file (with `quick` each chunk is only probed). `chunks` gets the
+// list's chunks when it is good.
+std::vector<std::wstring> CheckChunkedFile(const MirrorSource& source, const ChunkedFile& row,
+                                           uint64_t fileSize, bool quick, std::vector<ChunkListEntry>& chunks,
                                            std::stop_token stop) {
     const std::wstring listName =
-        fmt::format(L"objects/{}/{}.l", Utf8ToWide(row.listSha256.substr(0, 2)), Utf8ToWide(row.listSha256));
-    auto text = ReadWholeFile(SuffixedObjectPath(root, row.listSha256, DownloadServer::kChunkListSuffix),
-                              ChunkListLimit(fileSize));
-    if (!text) {
-        return {fmt::format(L"{}: {}", listName, text.message)};
-    }
-    if (text.value->size() != row.listSize || Sha256Hex(*text.value) != row.listSha256) {
-        return {fmt::format(L"{}: is not the chunk list the manifest names", listName)};
-    }
-    const auto list = ParseChunkList(*text.value, fileSize);
+        source.NameOf(SuffixedObjectName(row.listSha256, DownloadServer::kChunkListSuffix));
+    auto list = ReadChunkList(source, row, fileSize, stop);
     if (!list) {
-        return {fmt::format(L"{}: does not describe the {} bytes of its file", listName, fileSize)};
+        return {fmt::format(L"{}: {}", listName, list.message)};
     }
-    chunks = *list;
+    chunks = *list.value;
     std::vector<std::wstring> problems;
     Sha256 whole;
-    for (const ChunkListEntry& chunk : *list) {
+    for (const ChunkListEntry& chunk : chunks) {
         const ExpectedObject expected{chunk.sha256, chunk.size, chunk.zsize, true,
                                       DownloadServer::kChunkSuffix};
-        if (auto problem =
-                CheckObject(root, expected, stop, {},
-                            [&](const unsigned char* data, size_t length) { whole.Update(data, length); })) {
-            problems.push_back(fmt::format(L"objects/{}/{}.c: {}", Utf8ToWide(chunk.sha256.substr(0, 2)),
-                                           Utf8ToWide(chunk.sha256), *problem));
+        const std::optional<std::wstring> problem =
+            quick ? source.Probe(ObjectFileOf(expected), stop)
+                  : CheckObject(source, expected, stop, {}, [&](const unsigned char* data, size_t length) {
+                        whole.Update(data, length);
+                    });
+        if (problem) {
+            problems.push_back(fmt::format(L"{}: {}", source.NameOf(ObjectFileOf(expected).name), *problem));
         }
     }
-    if (problems.empty() && whole.Finish() != row.sha256) {
+    if (!quick && problems.empty() && whole.Finish() != row.sha256) {
         problems.push_back(fmt::format(L"{}: its chunks do not rebuild the file", listName));
     }
     return problems;
@@ -78,12 +73,20 @@ Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::st
     if (!root) {
         return Result::Failure(root.message);
     }
-    auto text =
-        ReadWholeFile(JoinPath(*root.value, DownloadServer::kManifestName), DownloadServer::kManifestLimit);
+    const FolderSource source(*root.value);
+    auto text = source.ReadManifest({});
     if (!text) {
         return Result::Failure(text.message);
     }
+    return VerifySource(source, std::move(*text.value), publicKey, false, say);
+}
+
+Outcome<VerifyReport> VerifySource(const MirrorSource& source, std::string manifestText,
+                                   const std::string& publicKey, bool quick, const LineSink& say) {
+    using Result = Outcome<VerifyReport>;
+    auto text = Outcome<std::string>::Success(std::move(manifestText));
     VerifyReport report;
+    report.quick = quick;
     const ReleaseTrust trust{publicKey, std::nullopt};
     if (!publicKey.empty()) {
         report.signature =
@@ -99,7 +102,7 @@ Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::st
         report.refusal = ReleaseRefusal(*manifest.value, trust).value_or(L"");
     }
 
-    report.mirrorRoot = *root.value;
+    report.mirrorRoot = source.Where();
     report.release = manifest.value->release;
     report.files = manifest.value->files.size();
     std::map<std::wstring, Listed> objects; // by object name
@@ -125,17 +128,18 @@ Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::st
     }
     report.objects = work.size();
     std::vector<std::optional<std::wstring>> found(work.size());
-    ProgressMeter meter(L"checked", L"objects", work.size(), report.objectBytes, say);
-    RunOnWorkers(work.size(), WorkerCount(), [&](size_t index, std::stop_token stop) {
-        found[index] = CheckObject(*root.value, work[index].second, stop,
-                                   [&](uint64_t bytes) { meter.AddBytes(bytes); });
+    ProgressMeter meter(L"checked", L"objects", work.size(), quick ? 0 : report.objectBytes, say);
+    RunOnWorkers(work.size(), source.Workers(), [&](size_t index, std::stop_token stop) {
+        found[index] = quick ? source.Probe(ObjectFileOf(work[index].second), stop)
+                             : CheckObject(source, work[index].second, stop,
+                                           [&](uint64_t bytes) { meter.AddBytes(bytes); });
         meter.AddItem();
         return Success();
     });
     meter.Finish();
     for (size_t i = 0; i < work.size(); ++i) {
         if (found[i]) {
-            report.problems.push_back(fmt::format(L"{}: {}", work[i].first, *found[i]));
+            report.problems.push_back(fmt::format(L"{}: {}", source.NameOf(work[i].first), *found[i]));
         }
     }
 
@@ -151,9 +155,10 @@ Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::st
     }
     std::vector<std::vector<std::wstring>> chunkProblems(chunked.size());
     std::vector<std::vector<ChunkListEntry>> chunkLists(chunked.size());
-    RunOnWorkers(chunked.size(), WorkerCount(), [&](size_t index, std::stop_token stop) {
+    RunOnWorkers(chunked.size(), source.Workers(), [&](size_t index, std::stop_token stop) {
         const ChunkedFile& row = *chunked[index];
-        chunkProblems[index] = CheckChunkedFile(*root.value, row, sizes[row.sha256], chunkLists[index], stop);
+        chunkProblems[index] =
+            CheckChunkedFile(source, row, sizes.at(row.sha256), quick, chunkLists[index], stop);
         return Success();
     });
     report.chunkedFiles = chunked.size();
@@ -184,8 +189,9 @@ Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::st
                                                     DownloadServer::kChunkSuffix});
             }
         }
-        PackReport packs = CheckPacks(*root.value, *manifest.value->packIndex, expected, say);
+        PackReport packs = CheckPacks(source, *manifest.value->packIndex, expected, quick, say);
         report.packs = packs.packs;
+        report.packIndex = std::move(packs.index);
         report.problems.insert(report.problems.end(), packs.problems.begin(), packs.problems.end());
     }
     std::sort(report.problems.begin(), report.problems.end());
@@ -212,9 +218,10 @@ std::wstring VerifySummaryText(const VerifyReport& report) {
                                                          : fmt::format(L", {} files in {} chunks",
                                                                        report.chunkedFiles, report.chunks);
     const std::wstring packs = report.packs == 0 ? std::wstring() : fmt::format(L", {} packs", report.packs);
-    return fmt::format(L"verified release {} in \"{}\": {} files, {} objects ({}){}{}, all good",
-                       report.release, report.mirrorRoot, report.files, report.objects,
-                       SizeText(report.objectBytes), chunks, packs);
+    return fmt::format(L"{} release {} in \"{}\": {} files, {} objects ({}){}{}, all good",
+                       report.quick ? L"checked (presence and sizes only)" : L"verified", report.release,
+                       report.mirrorRoot, report.files, report.objects, SizeText(report.objectBytes), chunks,
+                       packs);
 }
 
 } // namespace Orv::Publisher

@@ -1,9 +1,12 @@
 #pragma once
 #include "core/outcome.h"
+#include "orvanectl/mirror_source.h"
 #include "orvanectl/progress.h"
+#include "update/pack/pack_index.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,7 +20,7 @@ enum class SignatureCheck {
 };
 
 struct VerifyReport {
-    std::wstring mirrorRoot; // absolute
+    std::wstring mirrorRoot; // absolute, or the base URL
     int32_t release = 0;
     size_t files = 0;
     size_t objects = 0;       // distinct objects checked
@@ -31,6 +34,10 @@ struct VerifyReport {
     SignatureCheck signature = SignatureCheck::None;
     // With a key: why the launcher would refuse the manifest although it is signed (it has expired).
     std::wstring refusal;
+    bool quick = false; // objects, chunks and packs were only probed for their presence and size
+    // What a launcher copes with, but worse than it should (exit 0 all the same).
+    std::vector<std::wstring> warnings;
+    std::optional<PackIndex> packIndex; // when the manifest names one that could be read
 };
 
 // Reads the mirror's manifest.txt with the launcher's own parser and checks every distinct object it
@@ -43,6 +50,12 @@ Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::st
 
 // The line that says what became of the signature.
 std::wstring SignatureText(const VerifyReport& report);
+
+// The same for the manifest text read from any source; problems name files as the source does. With
+// `quick` objects, chunks and packs are only probed for their presence and size (the chunk lists and
+// the pack index are still read, to know the chunks and the packs).
+Outcome<VerifyReport> VerifySource(const MirrorSource& source, std::string manifestText,
+                                   const std::string& publicKey, bool quick, const LineSink& say);
 
 // One line that sums up a report without problems.
 std::wstring VerifySummaryText(const VerifyReport& report);
