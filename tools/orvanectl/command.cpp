@@ -3,6 +3,7 @@
 #include "core/base64.h"
 #include "core/command_line.h"
 #include "core/text.h"
+#include "orvanectl/web_source.h"
 #include "update/trust/ecdsa_p256.h"
 
 #include <fmt/xchar.h>
@@ -213,9 +214,11 @@ Outcome<Command> ParsePublish(const std::vector<std::wstring>& args) {
     return Result::Success(std::move(command));
 }
 
-Outcome<Command> ParseVerify(const std::vector<std::wstring>& args) {
+// verify <mirror-root or URL> [--key K] [--quick], and pull <URL> <folder> [--key K].
+Outcome<Command> ParseVerifyOrPull(const std::vector<std::wstring>& args, CommandKind kind) {
+    const bool pull = kind == CommandKind::Pull;
     OptionReader reader(args);
-    if (auto read = reader.Read({L"--key"}); !read) {
+    if (auto read = pull ? reader.Read({L"--key"}) : reader.Read({L"--key"}, {L"--quick"}); !read) {
         return Outcome<Command>::Failure(read.message);
     }
     auto key = reader.Single(L"--key");
@@ -231,15 +234,26 @@ Outcome<Command> ParseVerify(const std::vector<std::wstring>& args) {
                 L"--key needs the public key line that \"orvanectl keygen\" printed");
         }
     }
-    if (reader.words.size() != 1) {
-        return Outcome<Command>::Failure(reader.words.empty()
-                                             ? L"verify needs the mirror root"
-                                             : fmt::format(L"unexpected argument \"{}\"", reader.words[1]));
+    const size_t wanted = pull ? 2 : 1;
+    if (reader.words.size() != wanted) {
+        return Outcome<Command>::Failure(
+            reader.words.size() < wanted ? std::wstring(pull ? L"pull needs the mirror's URL and the folder"
+                                                             : L"verify needs the mirror root")
+                                         : fmt::format(L"unexpected argument \"{}\"", reader.words[wanted]));
     }
     Command command;
-    command.kind = CommandKind::Verify;
+    command.kind = kind;
     command.mirrorRoot = reader.words[0];
     command.publicKey = std::move(publicKey);
+    command.quick = reader.Has(L"--quick");
+    if (pull) {
+        command.folder = reader.words[1];
+        if (!IsWebAddress(command.mirrorRoot)) {
+            return Outcome<Command>::Failure(L"pull needs the mirror's http:// or https:// URL first");
+        }
+    } else if (command.quick && !IsWebAddress(command.mirrorRoot)) {
+        return Outcome<Command>::Failure(L"--quick needs the mirror's http:// or https:// URL");
+    }
     return Outcome<Command>::Success(std::move(command));
 }
 
@@ -313,7 +327,10 @@ Outcome<Command> ParseCommand(const std::vector<std::wstring>& args) {
         return ParsePublish(args);
     }
     if (SameOption(args[0], L"verify")) {
-        return ParseVerify(args);
+        return ParseVerifyOrPull(args, CommandKind::Verify);
+    }
+    if (SameOption(args[0], L"pull")) {
+        return ParseVerifyOrPull(args, CommandKind::Pull);
     }
     if (SameOption(args[0], L"update")) {
         return ParseUpdate(args);
@@ -335,6 +352,8 @@ usage:
                     [--server S] [--launch P] [--launcher FILE] [--keep GLOB]...
                     [--sign KEY-FILE [--valid-days N]] [--no-packs]
   orvanectl verify <mirror-root> [--key PUBLIC-KEY]
+  orvanectl verify <url> [--key PUBLIC-KEY] [--quick]
+  orvanectl pull <url> <folder> [--key PUBLIC-KEY]
   orvanectl update <game-folder> [--repair]
   orvanectl keygen <private-key-file>
   orvanectl sign <mirror-root> <private-key-file>
@@ -414,6 +433,30 @@ verify    Reads <mirror-root>\manifest.txt with the launcher's own parser and ch
                        "keygen" printed (and that the launcher is built with), and that the
                        release has not expired. Without it, verify only says whether the
                        manifest carries a signature.
+
+          Given the http:// or https:// base URL of a mirror instead, verify checks it as
+          launchers meet it, with the launcher's own HTTP client (its size caps and pace
+          rule) on twelve connections: the manifest, and every object, chunk list, chunk,
+          pack index and pack it names as served, each by its size and SHA-256. Also: an
+          answer with a Content-Encoding (launchers ask without decoding) or an HTML page
+          in place of a file is a problem; the manifest asked with two "?t=" values (as
+          launchers ask, to get past caches) must be the same text; a range request on one
+          object and on one pack must be answered with those bytes: a 200 with the whole
+          file is a warning (launchers resume and read packs more slowly there). Every
+          problem names its URL.
+  --quick              with a URL: check only that every file is there with its size (HEAD,
+                       or the first byte as a range where HEAD is refused), reading only the
+                       manifest, the chunk lists and the pack index
+
+pull      Copies the release the mirror at <url> serves into <folder>, so that the folder is a
+          mirror of the same release: every object, chunk list, chunk, pack index and pack,
+          each verified by its size and SHA-256 before it is moved into place, and manifest.txt
+          last, byte for byte as served (a signed release stays signed), only once everything
+          is there and verified. What the folder holds and verifies is not fetched again, so
+          pulling the next release fetches only its new content; a damaged file is fetched
+          again, and an interrupted pull run again goes on where it stopped.
+  --key PUBLIC-KEY     refuse a manifest that a launcher with this key would refuse, before
+                       anything else is fetched
 
 update    Brings <game-folder> to the current release from the mirrors the launcher would use
           (its .orvane\mirrors.txt, else the built-in ones), exactly as the launcher does,

@@ -7,13 +7,15 @@
 
 namespace Orv::Publisher {
 
-enum class CommandKind { Help, Publish, Verify, Update, Keygen, Sign };
+enum class CommandKind { Help, Publish, Verify, Update, Keygen, Sign, Pull };
 
 struct Command {
     CommandKind kind = CommandKind::Help;
     PublishRequest publish;
-    std::wstring mirrorRoot; // of verify and sign
-    std::string publicKey;   // of verify: --key, the base64 of the key; empty when not given
+    std::wstring mirrorRoot; // of verify and sign (verify: or a mirror's base URL); of pull the URL
+    std::string publicKey;   // of verify and pull: --key, the base64 of the key; empty when not given
+    bool quick = false;      // of verify: --quick
+    std::wstring folder;     // of pull
     std::wstring gameFolder; // of update
     bool repair = false;     // of update
     std::wstring keyFile;    // of keygen and sign: the private key file

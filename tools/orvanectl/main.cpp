@@ -4,10 +4,13 @@
 #include "orvanectl/command.h"
 #include "orvanectl/console.h"
 #include "orvanectl/publish.h"
+#include "orvanectl/pull.h"
+#include "orvanectl/remote_verify.h"
 #include "orvanectl/sign_release.h"
 #include "orvanectl/signing_key.h"
 #include "orvanectl/update_command.h"
 #include "orvanectl/verify.h"
+#include "orvanectl/web_source.h"
 
 #include "core/dll_search.h"
 #include "core/text.h"
@@ -37,12 +40,17 @@ int RunPublish(const PublishRequest& request) {
     return kExitDone;
 }
 
-int RunVerify(const std::wstring& mirrorRoot, const std::string& publicKey) {
-    const auto report =
-        VerifyMirror(mirrorRoot, publicKey, [](const std::wstring& line) { PrintLine(line); });
+int RunVerify(const Command& command) {
+    const LineSink say = [](const std::wstring& line) { PrintLine(line); };
+    const bool web = IsWebAddress(command.mirrorRoot);
+    const auto report = web ? VerifyWebMirror(command.mirrorRoot, command.publicKey, command.quick, say)
+                            : VerifyMirror(command.mirrorRoot, command.publicKey, say);
     if (!report) {
         PrintErrorLine(fmt::format(L"verify failed: {}", report.message));
         return kExitFailed;
+    }
+    for (const std::wstring& warning : report.value->warnings) {
+        PrintErrorLine(fmt::format(L"warning: {}", warning));
     }
     const bool signatureBad =
         report.value->signature == SignatureCheck::Fails || !report.value->refusal.empty();
@@ -53,7 +61,7 @@ int RunVerify(const std::wstring& mirrorRoot, const std::string& publicKey) {
     }
     if (!report.value->problems.empty()) {
         for (const std::wstring& problem : report.value->problems) {
-            PrintErrorLine(fmt::format(L"bad object {}", problem));
+            PrintErrorLine(fmt::format(L"{} {}", web ? L"bad:" : L"bad object", problem));
         }
         PrintErrorLine(report.value->packs == 0
                            ? fmt::format(L"verify failed: {} of {} objects are bad",
@@ -68,6 +76,22 @@ int RunVerify(const std::wstring& mirrorRoot, const std::string& publicKey) {
         return kExitFailed;
     }
     PrintLine(VerifySummaryText(*report.value));
+    return kExitDone;
+}
+
+int RunPull(const Command& command) {
+    const auto report = PullMirror(command.mirrorRoot, command.folder, command.publicKey,
+                                   [](const std::wstring& line) { PrintLine(line); });
+    if (!report) {
+        PrintErrorLine(fmt::format(L"pull failed: {}", report.message));
+        return kExitFailed;
+    }
+    if (!report.value->problems.empty()) {
+        PrintErrorLine(fmt::format(L"pull failed: {} problems; {}", report.value->problems.size(),
+                                   PullSummaryText(*report.value)));
+        return kExitFailed;
+    }
+    PrintLine(PullSummaryText(*report.value));
     return kExitDone;
 }
 
@@ -123,7 +147,9 @@ int wmain(int argc, wchar_t** argv) {
     case CommandKind::Publish:
         return RunPublish(command.value->publish);
     case CommandKind::Verify:
-        return RunVerify(command.value->mirrorRoot, command.value->publicKey);
+        return RunVerify(*command.value);
+    case CommandKind::Pull:
+        return RunPull(*command.value);
     case CommandKind::Keygen:
         return RunKeygen(command.value->keyFile);
     case CommandKind::Sign:
