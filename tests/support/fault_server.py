@@ -26,6 +26,10 @@ A rule holds any of:
     from_request the rule holds from this request of the path on (1-based); earlier requests are
                  answered as without a rule
     content_range a 206 answer says this Content-Range instead of the one it serves
+    html         answer 200 with a small HTML page (Content-Type text/html), as some CDNs do for
+                 a file they do not have
+    gzip         answer 200 with the whole file gzip-compressed and "Content-Encoding: gzip"
+    truncate     the file is served as if it held only its first this many bytes
 
 Request counts start again from zero whenever the rules are read again. Every request is
 appended to <root>/_fault/requests.log as one tab-separated line: path, query, Range,
@@ -36,6 +40,7 @@ usage: fault_server.py --root DIR [--port N] [--port-file FILE]
 """
 
 import argparse
+import gzip
 import http.server
 import json
 import os
@@ -96,7 +101,8 @@ class Rules:
 
 RULE_KEYS = {"status": int, "drop_after": int, "drop_times": int, "flip_at": int, "ignore_range": bool,
              "delay_ms": int, "chunk": int, "endless": bool, "length": int, "no_length": bool,
-             "from_request": int, "content_range": str}
+             "from_request": int, "content_range": str, "html": bool, "gzip": bool, "truncate": int}
+HTML_PAGE = "<!DOCTYPE html>\n<html><head><title>Not Found</title></head><body>Not Found</body></html>\n"
 ENDLESS_LIMIT = 64 << 20
 
 
@@ -190,13 +196,29 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.answer_text(status, "%d %s\n" % (status, REASONS.get(status, ("",))[0]), raw_path, query)
             return
 
+        if rule.get("html"):
+            self.answer_text(200, HTML_PAGE, raw_path, query, content_type="text/html; charset=utf-8")
+            return
+
         file_path = self.server.file_for(path)
         if file_path is None:
             self.answer_text(404, "not found\n", raw_path, query)
             return
+        if rule.get("gzip"):
+            with open(file_path, "rb") as f:
+                body = gzip.compress(f.read())
+            self.record(raw_path, query, 200)
+            self.send_response(200)
+            self.send_header("Content-Type", "application/octet-stream")
+            self.send_header("Content-Encoding", "gzip")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
         try:
             with open(file_path, "rb") as f:
-                self.answer_file(f, os.fstat(f.fileno()).st_size, rule, number, raw_path, query)
+                size = os.fstat(f.fileno()).st_size
+                self.answer_file(f, min(size, rule.get("truncate", size)), rule, number, raw_path, query)
         except (ConnectionError, TimeoutError, socket.timeout):
             self.close_connection = True
 
@@ -210,13 +232,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.server.log.add([raw_path, query, self.headers.get("Range"), self.headers.get("User-Agent"),
                              self.headers.get("Cache-Control"), status])
 
-    def answer_text(self, status, text, raw_path, query, headers=None):
+    def answer_text(self, status, text, raw_path, query, headers=None, content_type="text/plain"):
         self.record(raw_path, query, status)
         body = b"" if status in (204, 304) or self.command == "HEAD" else text.encode()
         self.send_response(status)
         for name, value in (headers or {}).items():
             self.send_header(name, value)
-        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Type", content_type)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)

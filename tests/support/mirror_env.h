@@ -43,7 +43,9 @@ size_t NginxRequests(const std::string& folder, const std::string& part);
 // 65536): a pause between body chunks; "endless": true: filler bytes follow the file without end
 // (the server gives up after 64 MiB), with "length": N (the Content-Length says N) or "no_length": true
 // (none: the body ends when the connection closes); "from_request": N: the rule holds from the N-th
-// request of the path on; "content_range": "..." (a 206 answer says this Content-Range). Every new
+// request of the path on; "content_range": "..." (a 206 answer says this Content-Range); "html": true
+// (200 with a small HTML page); "gzip": true (200 with the file gzip-compressed and
+// "Content-Encoding: gzip"); "truncate": N (the file is served as if it held its first N bytes). Every new
 // set of rules starts the request counts again; rules the server cannot read make it answer 500 to
 // everything.
 void SetFaultRules(const std::string& json);
