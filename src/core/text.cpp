@@ -13,6 +13,58 @@ namespace {
 // Set before the entry point runs, from the primary language of the user's UI language.
 std::atomic<bool> turkishFlag{(::GetUserDefaultUILanguage() & 0x3FF) == LANG_TURKISH};
 
+// Words for the WinHTTP errors a download meets, for systems whose winhttp.dll carries no message
+// texts (Wine's does not).
+const wchar_t* WinHttpWords(uint32_t code) {
+    switch (code) {
+    case 12002:
+        return L"The operation timed out.";
+    case 12004:
+        return L"An internal error occurred in WinHTTP.";
+    case 12005:
+        return L"The URL is not valid.";
+    case 12006:
+        return L"The URL does not use a recognized protocol (only http:// and https:// are).";
+    case 12007:
+        return L"The server name could not be resolved.";
+    case 12017:
+        return L"The operation was cancelled.";
+    case 12029:
+        return L"A connection with the server could not be established.";
+    case 12030:
+        return L"The connection with the server was ended.";
+    case 12037:
+        return L"The server's certificate has expired or is not yet valid.";
+    case 12038:
+        return L"The server's certificate is for another name.";
+    case 12044:
+        return L"The server asks for a client certificate.";
+    case 12045:
+        return L"The server's certificate was issued by an authority that is not trusted.";
+    case 12057:
+        return L"The revocation of the server's certificate could not be checked.";
+    case 12152:
+        return L"The server's response is not valid.";
+    case 12156:
+        return L"The redirection failed.";
+    case 12157:
+        return L"The secure channel failed.";
+    case 12169:
+        return L"The server's certificate is not valid.";
+    case 12170:
+        return L"The server's certificate has been revoked.";
+    case 12175:
+        return L"A security error occurred on the secure connection.";
+    case 12181:
+    case 12182:
+    case 12183:
+    case 12184:
+        return L"The server's response is too large.";
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace
 
 bool IsTurkish() {
@@ -146,6 +198,11 @@ std::wstring ErrorText(uint32_t code) {
     }
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
         text.pop_back();
+    }
+    if (text.empty()) {
+        const bool http = code - 12000U <= 193U;
+        const wchar_t* words = http ? WinHttpWords(code) : nullptr;
+        text = words != nullptr ? words : http ? L"WinHTTP error." : L"Windows error.";
     }
     return fmt::format(L"{} (#{})", text, code);
 }

@@ -26,7 +26,8 @@ std::optional<uint64_t> ReadPlainDecimal(std::string_view text, uint64_t most);
 // Human-readable size in binary units: "{} B", "{:.0f} KB", "{:.1f} MB", "{:.2f} GB".
 std::wstring SizeText(uint64_t bytes);
 
-// The system's text for a Win32 or WinHTTP error code followed by " (#code)".
+// The system's text for a Win32 or WinHTTP error code followed by " (#code)"; words of its own for the
+// usual WinHTTP errors where the system has no text for them.
 std::wstring ErrorText(uint32_t code);
 
 // The UI language flag: true means Turkish texts.
