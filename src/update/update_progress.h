@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace Orv {
 
@@ -49,6 +50,9 @@ struct UpdateProgress {
     std::wstring clientVersion;
     std::wstring server;
     std::wstring launch;
+    // The manifest paths of the files the check found to need a download (missing, changed or, in a
+    // repair, damaged); set once the check has ended.
+    std::vector<std::wstring> toDownload;
 };
 
 // Counters shared by many threads must be whole 64-bit values on a 32-bit target as well.

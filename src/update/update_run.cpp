@@ -104,6 +104,10 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     EnsureFolder(dataFolder);
 
     ResetCounters(progress);
+    {
+        std::lock_guard guard(progress.lock);
+        progress.toDownload.clear();
+    }
     progress.phase.store(Phase::Starting);
     SetStatus(progress, Pick(L"Getting version information...", L"Sürüm bilgisi alınıyor..."));
 
@@ -178,6 +182,13 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
         }
     }
     cache.Save();
+    {
+        std::lock_guard guard(progress.lock);
+        progress.toDownload.clear();
+        for (const FileEntry* entry : downloads) {
+            progress.toDownload.push_back(entry->path);
+        }
+    }
     Log(fmt::format(L"check: {} of {} files to download ({})", downloads.size(), manifest.files.size(),
                     SizeText(listBytes)));
     if (downloads.empty()) {

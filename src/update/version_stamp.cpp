@@ -50,6 +50,15 @@ bool FindValue(const std::string& text, size_t& start, size_t& length) {
 
 } // namespace
 
+std::optional<std::string> ClientVersionIn(const std::string& text) {
+    size_t start = 0;
+    size_t length = 0;
+    if (!FindValue(text, start, length)) {
+        return std::nullopt;
+    }
+    return text.substr(start, length);
+}
+
 void StampClientVersion(const std::wstring& path, const std::wstring& version) {
     if (version.empty()) {
         return;
