@@ -307,13 +307,20 @@ orv_mount_disk() { # name size variable
 }
 
 orv_mount_small_disk() {
-  unset ORV_SMALL_DISK ORV_SPACE_DISK
+  unset ORV_SMALL_DISK ORV_SPACE_DISK ORV_READONLY_DISK
   if [ "$(id -u)" != 0 ]; then
-    echo "small disk: not root, the full-disk and free-space tests are skipped"
+    echo "small disk: not root, the full-disk, free-space and read-only tests are skipped"
     return 0
   fi
   orv_mount_disk small-disk 8m ORV_SMALL_DISK
   orv_mount_disk space-disk 256m ORV_SPACE_DISK
+  # Read-only: root, as tests run, is refused writes there as any user on a read-only folder.
+  orv_mount_disk readonly-disk 1m ORV_READONLY_DISK
+  if [ -n "${ORV_READONLY_DISK:-}" ] &&
+    ! mount -o remount,ro "$ORV_TEST_TREE/readonly-disk" 2>/dev/null; then
+    echo "small disk: cannot make readonly-disk read-only, the read-only tests are skipped"
+    unset ORV_READONLY_DISK
+  fi
 }
 
 orv_unmount_small_disk() {
@@ -323,7 +330,7 @@ orv_unmount_small_disk() {
     umount "$dir" 2>/dev/null || umount -l "$dir" 2>/dev/null || true
   done
   ORV_MOUNTED_DISKS=()
-  unset ORV_SMALL_DISK ORV_SPACE_DISK
+  unset ORV_SMALL_DISK ORV_SPACE_DISK ORV_READONLY_DISK
 }
 
 # Ends what the script started (with what those started, like the test a running ctest was on)

@@ -95,6 +95,10 @@ std::wstring SpaceDisk() {
     return OptionalEnvironment(L"ORV_SPACE_DISK");
 }
 
+std::wstring ReadOnlyDisk() {
+    return OptionalEnvironment(L"ORV_READONLY_DISK");
+}
+
 namespace {
 
 // The lines of nginx's access log so far.

@@ -25,6 +25,9 @@ std::wstring FaultBase(); // ORV_FAULT_BASE, "http://127.0.0.1:PORT/"
 std::wstring SmallDisk();
 // A 256 MiB file system for the free-space check (ORV_SPACE_DISK); empty when not mounted.
 std::wstring SpaceDisk();
+// A file system mounted read-only (ORV_READONLY_DISK), which refuses writes even to the root user that
+// tests run as; empty when not mounted.
+std::wstring ReadOnlyDisk();
 
 // The body bytes nginx has sent for objects and packs below the mirror folder (one level below the
 // mirror root), as its access log (ORV_NGINX_ACCESS_LOG) has them so far.

@@ -44,15 +44,20 @@ FILETIME OldTime() {
 
 } // namespace
 
-RunResult RunOrvanectl(const std::vector<std::wstring>& args, const std::wstring& workingFolder) {
-    TempFolder outputFolder(L"orvout");
-    const std::wstring outputFile = outputFolder / L"output.txt";
+std::wstring OrvanectlArguments(const std::vector<std::wstring>& args) {
     std::wstring line;
     for (const std::wstring& arg : args) {
         line += Quote(arg) + L" ";
     }
+    return line;
+}
+
+RunResult RunOrvanectl(const std::vector<std::wstring>& args, const std::wstring& workingFolder) {
+    TempFolder outputFolder(L"orvout");
+    const std::wstring outputFile = outputFolder / L"output.txt";
     RunResult result;
-    ChildProcess child = StartProcess(BinaryFolder() + L"\\orvanectl.exe", line, workingFolder, outputFile);
+    ChildProcess child = StartProcess(BinaryFolder() + L"\\orvanectl.exe", OrvanectlArguments(args),
+                                      workingFolder, outputFile);
     EXPECT_TRUE(child.Started()) << child.StartProblem();
     if (const auto code = child.WaitExit(120s)) {
         result.exitCode = *code;

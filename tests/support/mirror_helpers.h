@@ -18,6 +18,9 @@ struct RunResult {
 // Runs orvanectl.exe with the arguments (each quoted as one), in the working folder when given.
 RunResult RunOrvanectl(const std::vector<std::wstring>& args, const std::wstring& workingFolder = {});
 
+// The command line orvanectl.exe takes for the arguments (each quoted as one).
+std::wstring OrvanectlArguments(const std::vector<std::wstring>& args);
+
 // The publish arguments every test needs, followed by the extra ones.
 RunResult RunPublish(const std::wstring& game, const std::wstring& mirror, int release,
                      const std::vector<std::wstring>& extra = {}, const std::wstring& workingFolder = {});

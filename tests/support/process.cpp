@@ -116,7 +116,8 @@ void EndProcessesRunningFrom(const std::wstring& folder) {
 }
 
 ChildProcess StartProcess(const std::wstring& exe, const std::wstring& arguments,
-                          const std::wstring& workingFolder, const std::wstring& outputFile) {
+                          const std::wstring& workingFolder, const std::wstring& outputFile,
+                          DWORD creationFlags) {
     std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
     std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
     buffer.push_back(L'\0');
@@ -146,9 +147,9 @@ ChildProcess StartProcess(const std::wstring& exe, const std::wstring& arguments
     DWORD error = 0;
     const bool started = WaitUntil(
         [&] {
-            if (::CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, output ? TRUE : FALSE, 0,
-                                 nullptr, workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
-                                 &info)) {
+            if (::CreateProcessW(exe.c_str(), buffer.data(), nullptr, nullptr, output ? TRUE : FALSE,
+                                 creationFlags, nullptr,
+                                 workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
                 return true;
             }
             error = ::GetLastError();

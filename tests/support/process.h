@@ -40,9 +40,10 @@ private:
 
 // Starts "exe" with the argument text, in the working folder (or the current one when empty). With an
 // output file, the child's standard output and standard error go to that file (created anew) and its
-// standard input is NUL.
+// standard input is NUL. `creationFlags` are CreateProcessW's (CREATE_NEW_PROCESS_GROUP, ...).
 ChildProcess StartProcess(const std::wstring& exe, const std::wstring& arguments,
-                          const std::wstring& workingFolder = {}, const std::wstring& outputFile = {});
+                          const std::wstring& workingFolder = {}, const std::wstring& outputFile = {},
+                          DWORD creationFlags = 0);
 
 // orvhold, holding the files as a scanner does (no delete sharing) for heldMs, free for freeMs, in turn
 // for totalMs; returns once they are held the first time (a child that did not start fails the test).
