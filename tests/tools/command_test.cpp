@@ -1,5 +1,6 @@
 // orvanectl's command line: what it accepts, and the exit codes of what it does not.
 #include "support/mirror_helpers.h"
+#include "core/build_settings.h"
 #include "orvanectl/command.h"
 #include "support/test_folder.h"
 
@@ -83,7 +84,6 @@ TEST(Program, BadUsageExitsWith2AndTouchesNothing) {
         {L"publish"},
         {L"publish", game},
         {L"publish", game, mirror, L"--client-version", L"1"},
-        {L"publish", game, mirror, L"--release", L"1"},
         {L"publish", game, mirror, L"--release", L"one", L"--client-version", L"1"},
         {L"publish", game, mirror, L"--release", L"1", L"--client-version", L"1", L"--bogus", L"x"},
         {L"publish", game, mirror, L"--release", L"1", L"--client-version", L"1", L"--keep"},
@@ -99,6 +99,8 @@ TEST(Program, BadUsageExitsWith2AndTouchesNothing) {
         {L"keygen"},
         {L"keygen", root / L"a.key", root / L"b.key"},
         {L"sign", mirror},
+        {L"publish", game, mirror, L"--release", L"1", L"--json"},
+        {L"--version", L"publish"},
     };
     for (const auto& args : cases) {
         std::string shown;
@@ -117,12 +119,41 @@ TEST(Program, HelpExitsWith0AndShowsBothCommands) {
         const RunResult run = RunOrvanectl({help});
         EXPECT_EQ(run.exitCode, 0U) << run.output;
         EXPECT_NE(
-            run.output.find("orvanectl publish <game-folder> <mirror-root> --release N --client-version V"),
+            run.output.find("orvanectl publish <game-folder> <mirror-root> --release N [--client-version V]"),
             std::string::npos)
             << run.output;
         EXPECT_NE(run.output.find("orvanectl verify <mirror-root>"), std::string::npos) << run.output;
     }
     EXPECT_EQ(RunOrvanectl({L"publish", L"--help"}).exitCode, 0U);
+}
+
+TEST(Program, ACommandsHelpIsItsOwnAndVersionNamesTheProgram) {
+    for (const std::vector<std::wstring>& args : std::vector<std::vector<std::wstring>>{
+             {L"verify", L"--help"}, {L"help", L"verify"}, {L"verify", L"-h"}}) {
+        const RunResult run = RunOrvanectl(args);
+        EXPECT_EQ(run.exitCode, 0U) << run.output;
+        EXPECT_EQ(run.output.find("usage:\r\n  orvanectl verify <mirror-root>"), 0U) << run.output;
+        EXPECT_EQ(run.output.find("orvanectl publish"), std::string::npos) << run.output;
+    }
+    for (const wchar_t* version : {L"--version", L"-V"}) {
+        const RunResult run = RunOrvanectl({version});
+        EXPECT_EQ(run.exitCode, 0U);
+        EXPECT_EQ(run.output, "orvanectl " + Support::Utf8(BuildSettings::kVersion) + "\r\n");
+    }
+}
+
+TEST(CommandLine, QuietAndJsonAreReadByEveryCommandThatTakesThem) {
+    const auto update = ParseCommand({L"update", L"-q", L"g", L"--JSON"});
+    ASSERT_TRUE(update.ok()) << Support::Utf8(update.message);
+    EXPECT_TRUE(update.value->common.quiet);
+    EXPECT_TRUE(update.value->common.json);
+    EXPECT_EQ(update.value->gameFolder, L"g");
+    EXPECT_TRUE(ParseCommand({L"keygen", L"k", L"--quiet"}).value->common.quiet);
+    EXPECT_EQ(ParseCommand({L"sign", L"m", L"k", L"--json"}).message, L"sign has no --json output");
+    const auto publish = ParseCommand({L"publish", L"g", L"m", L"--release", L"3", L"--force"});
+    ASSERT_TRUE(publish.ok()) << Support::Utf8(publish.message);
+    EXPECT_TRUE(publish.value->publish.force);
+    EXPECT_TRUE(publish.value->publish.clientVersion.empty());
 }
 
 } // namespace

@@ -96,7 +96,7 @@ TEST_F(Incremental, ObjectStoredInTheOtherFormIsReusedWithItsOwnSize) {
     EXPECT_EQ(Support::RunOrvanectl({L"verify", mirror}).exitCode, 0U);
 }
 
-TEST_F(Incremental, AnOlderReleaseIsRefusedAndTheSameOneIsPublishedAgain) {
+TEST_F(Incremental, AnOlderReleaseOrOtherContentUnderTheSameNumberIsRefused) {
     const RunResult fifth = RunPublish(game, mirror, 5);
     ASSERT_EQ(fifth.exitCode, 0U) << fifth.output;
     const std::string manifest = ReadFileOrEmpty(mirror + L"\\manifest.txt");
@@ -107,8 +107,20 @@ TEST_F(Incremental, AnOlderReleaseIsRefusedAndTheSameOneIsPublishedAgain) {
     EXPECT_NE(older.output.find("serves release 5: release 4 is older"), std::string::npos) << older.output;
     EXPECT_EQ(ReadFileOrEmpty(mirror + L"\\manifest.txt"), manifest);
     EXPECT_EQ(FilesBelow(mirror), before);
+    // Players who hold release 5 would never take other content under that number.
     const RunResult again = RunPublish(game, mirror, 5);
-    EXPECT_EQ(again.exitCode, 0U) << again.output;
+    EXPECT_EQ(again.exitCode, 1U);
+    EXPECT_NE(again.output.find("serves release 5 with other content (1 file differs: \"text.txt\")"),
+              std::string::npos)
+        << again.output;
+    EXPECT_NE(again.output.find("publish it as release 6 or higher, or give --force to replace release 5"),
+              std::string::npos)
+        << again.output;
+    EXPECT_EQ(ReadFileOrEmpty(mirror + L"\\manifest.txt"), manifest);
+    const RunResult forced = RunPublish(game, mirror, 5, {L"--force"});
+    EXPECT_EQ(forced.exitCode, 0U) << forced.output;
+    const RunResult same = RunPublish(game, mirror, 5);
+    EXPECT_EQ(same.exitCode, 0U) << same.output;
 }
 
 } // namespace

@@ -2,7 +2,10 @@
 // updates game folders without a window.
 // Run "orvanectl --help" for the commands.
 #include "orvanectl/command.h"
+#include "orvanectl/command_help.h"
 #include "orvanectl/console.h"
+#include "orvanectl/interrupt.h"
+#include "orvanectl/json_text.h"
 #include "orvanectl/publish.h"
 #include "orvanectl/pull.h"
 #include "orvanectl/remote_verify.h"
@@ -17,9 +20,7 @@
 
 #include <fmt/xchar.h>
 
-#include <algorithm>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace {
@@ -31,22 +32,68 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 int RunPublish(const PublishRequest& request) {
-    const auto summary = Publish(request, [](const std::wstring& line) { PrintLine(line); });
+    const InterruptScope interrupt;
+    const auto summary = Publish(
+        request, [](const std::wstring& line) { PrintNote(line); }, interrupt.Token());
+    if (interrupt.Interrupted() && !summary) {
+        PrintErrorLine(fmt::format(L"publish stopped: {}", summary.message));
+        return kExitInterrupted;
+    }
     if (!summary) {
-        PrintErrorLine(fmt::format(L"publish failed: {}", summary.message));
+        PrintFailure(L"publish", summary.message);
         return kExitFailed;
     }
     PrintLine(SummaryText(*summary.value));
     return kExitDone;
 }
 
+std::wstring VerifyJson(const VerifyReport& report, bool ok) {
+    const wchar_t* signature = L"none";
+    switch (report.signature) {
+    case SignatureCheck::None:
+        break;
+    case SignatureCheck::NotChecked:
+        signature = L"not checked";
+        break;
+    case SignatureCheck::Holds:
+        signature = report.refusal.empty() ? L"holds" : L"refused";
+        break;
+    case SignatureCheck::Fails:
+        signature = L"fails";
+        break;
+    }
+    JsonObject json;
+    json.Text("command", L"verify")
+        .Flag("ok", ok)
+        .Text("mirror", report.mirrorRoot)
+        .Number("release", report.release)
+        .Number("files", static_cast<int64_t>(report.files))
+        .Number("objects", static_cast<int64_t>(report.objects))
+        .Number("bytes", static_cast<int64_t>(report.objectBytes))
+        .Number("chunks", static_cast<int64_t>(report.chunks))
+        .Number("packs", static_cast<int64_t>(report.packs))
+        .Text("signature", signature)
+        .Texts("problems", report.problems);
+    return json.Line();
+}
+
 int RunVerify(const Command& command) {
-    const LineSink say = [](const std::wstring& line) { PrintLine(line); };
-    const bool web = IsWebAddress(command.mirrorRoot);
-    const auto report = web ? VerifyWebMirror(command.mirrorRoot, command.publicKey, command.quick, say)
-                            : VerifyMirror(command.mirrorRoot, command.publicKey, say);
+    const std::wstring& mirrorRoot = command.mirrorRoot;
+    const CommonOptions& common = command.common;
+    const LineSink say = [](const std::wstring& line) { PrintNote(line); };
+    const bool web = IsWebAddress(mirrorRoot);
+    const auto report = web ? VerifyWebMirror(mirrorRoot, command.publicKey, command.quick, say)
+                            : VerifyMirror(mirrorRoot, command.publicKey, say);
     if (!report) {
-        PrintErrorLine(fmt::format(L"verify failed: {}", report.message));
+        PrintFailure(L"verify", report.message);
+        if (common.json) {
+            PrintLine(JsonObject()
+                          .Text("command", L"verify")
+                          .Flag("ok", false)
+                          .Text("mirror", mirrorRoot)
+                          .Texts("problems", {report.message})
+                          .Line());
+        }
         return kExitFailed;
     }
     for (const std::wstring& warning : report.value->warnings) {
@@ -57,33 +104,42 @@ int RunVerify(const Command& command) {
     if (signatureBad) {
         PrintErrorLine(SignatureText(*report.value));
     } else {
-        PrintLine(SignatureText(*report.value));
+        PrintNote(SignatureText(*report.value));
+    }
+    const bool ok = report.value->problems.empty() && !signatureBad;
+    for (const std::wstring& problem : report.value->problems) {
+        PrintErrorLine(fmt::format(L"{} {}", web ? L"bad:" : L"bad object", problem));
     }
     if (!report.value->problems.empty()) {
-        for (const std::wstring& problem : report.value->problems) {
-            PrintErrorLine(fmt::format(L"{} {}", web ? L"bad:" : L"bad object", problem));
-        }
         PrintErrorLine(report.value->packs == 0
                            ? fmt::format(L"verify failed: {} of {} objects are bad",
                                          report.value->problems.size(), report.value->objects)
                            : fmt::format(L"verify failed: {} problems in {} objects and {} packs",
                                          report.value->problems.size(), report.value->objects,
                                          report.value->packs));
-        return kExitFailed;
-    }
-    if (signatureBad) {
+    } else if (signatureBad) {
         PrintErrorLine(L"verify failed: a launcher with this key would refuse the manifest");
-        return kExitFailed;
     }
-    PrintLine(VerifySummaryText(*report.value));
-    return kExitDone;
+    if (common.json) {
+        PrintLine(VerifyJson(*report.value, ok));
+    } else if (ok) {
+        PrintLine(VerifySummaryText(*report.value));
+    }
+    return ok ? kExitDone : kExitFailed;
 }
 
 int RunPull(const Command& command) {
-    const auto report = PullMirror(command.mirrorRoot, command.folder, command.publicKey,
-                                   [](const std::wstring& line) { PrintLine(line); });
+    // A problem is an error line, shown also with --quiet.
+    const auto report =
+        PullMirror(command.mirrorRoot, command.folder, command.publicKey, [](const std::wstring& line) {
+            if (line.starts_with(L"bad: ")) {
+                PrintErrorLine(line);
+            } else {
+                PrintNote(line);
+            }
+        });
     if (!report) {
-        PrintErrorLine(fmt::format(L"pull failed: {}", report.message));
+        PrintFailure(L"pull", report.message);
         return kExitFailed;
     }
     if (!report.value->problems.empty()) {
@@ -98,7 +154,7 @@ int RunPull(const Command& command) {
 int RunKeygen(const std::wstring& keyFile) {
     const auto key = MakeSigningKey(keyFile);
     if (!key) {
-        PrintErrorLine(fmt::format(L"keygen failed: {}", key.message));
+        PrintFailure(L"keygen", key.message);
         return kExitFailed;
     }
     // Standard output holds the public key alone, so that a script can take it as it is.
@@ -109,7 +165,7 @@ int RunKeygen(const std::wstring& keyFile) {
 int RunSign(const std::wstring& mirrorRoot, const std::wstring& keyFile) {
     const auto summary = SignMirror(mirrorRoot, keyFile);
     if (!summary) {
-        PrintErrorLine(fmt::format(L"sign failed: {}", summary.message));
+        PrintFailure(L"sign", summary.message);
         return kExitFailed;
     }
     PrintLine(fmt::format(L"signed release {} in \"{}\"{}", summary.value->release, summary.value->mirrorRoot,
@@ -134,16 +190,16 @@ int wmain(int argc, wchar_t** argv) {
         PrintErrorLine(L"Run \"orvanectl --help\" for the usage.");
         return kExitUsage;
     }
+    SetQuiet(command.value->common.quiet);
+    SetNotesToErrors(command.value->common.json);
     switch (command.value->kind) {
-    case CommandKind::Help: {
-        const std::wstring_view usage = UsageText();
-        for (size_t start = 0; start <= usage.size();) {
-            const size_t end = std::min(usage.find(L'\n', start), usage.size());
-            PrintLine(usage.substr(start, end - start));
-            start = end + 1;
-        }
+    case CommandKind::Help:
+        PrintLine(command.value->helpTopic == CommandKind::Help ? OverviewText()
+                                                                : CommandHelpText(command.value->helpTopic));
         return kExitDone;
-    }
+    case CommandKind::Version:
+        PrintLine(VersionText());
+        return kExitDone;
     case CommandKind::Publish:
         return RunPublish(command.value->publish);
     case CommandKind::Verify:
@@ -155,7 +211,7 @@ int wmain(int argc, wchar_t** argv) {
     case CommandKind::Sign:
         return RunSign(command.value->mirrorRoot, command.value->keyFile);
     case CommandKind::Update:
-        return RunUpdateCommand(command.value->gameFolder, command.value->repair);
+        return RunUpdateCommand(command.value->gameFolder, command.value->repair, command.value->common);
     }
     return kExitFailed;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -12,8 +13,15 @@ namespace Orv::Publisher {
 // Receives one finished line of output (without a line end).
 using LineSink = std::function<void(const std::wstring&)>;
 
+// "3 s", "2 min 05 s", "1 h 04 min".
+std::wstring DurationText(uint64_t seconds);
+
+// The speed so far and the time left at that speed, for `done` of `total` bytes after `elapsedMs`:
+// ", 4.5 MB/s, 12 s left" (without the time left once all is done); empty while nothing is measured.
+std::wstring RateText(uint64_t done, uint64_t total, uint64_t elapsedMs);
+
 // Counts items and bytes done from any thread and reports them as a line at most once a second,
-// and once more at Finish: "<verb> 12/340 <things>, 1.2 MB of 35.0 MB".
+// and once more at Finish: "<verb> 12/340 <things>, 1.2 MB of 35.0 MB, 4.5 MB/s, 7 s left".
 class ProgressMeter {
 public:
     ProgressMeter(std::wstring verb, std::wstring things, uint64_t totalItems, uint64_t totalBytes,
@@ -36,6 +44,7 @@ private:
     const uint64_t totalItems_;
     const uint64_t totalBytes_;
     const LineSink say_;
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::atomic<uint64_t> items_{0};
     std::atomic<uint64_t> bytes_{0};
     std::mutex lock_;

@@ -7,6 +7,7 @@
 #include "orvanectl/glob.h"
 #include "orvanectl/object_store.h"
 #include "orvanectl/pack_store.h"
+#include "orvanectl/publish_checks.h"
 #include "orvanectl/release_manifest.h"
 #include "orvanectl/signing_key.h"
 #include "orvanectl/tree_walk.h"
@@ -15,7 +16,6 @@
 #include "partners/game_client.h"
 #include "update/patch/chunker.h"
 #include "update/manifest.h"
-#include "update/release_path.h"
 
 #include <fmt/xchar.h>
 
@@ -37,67 +37,15 @@ struct ReleaseFile {
     ContentDigest digest;
 };
 
-// Why the launcher could not take the path from a manifest, or nothing when it can.
-std::optional<std::wstring> PathProblem(const std::wstring& path) {
-    for (const wchar_t c : path) {
-        if (c < L' ' || c == 0x7F) {
-            return L"its name holds a control character";
-        }
-    }
-    if (path.find(L"..") != std::wstring::npos) {
-        return L"the launcher refuses paths that contain \"..\"";
-    }
-    if (path.find(L':') != std::wstring::npos) {
-        return L"the launcher refuses paths that contain \":\"";
-    }
-    if (path.find_first_of(L"<>\"|?*") != std::wstring::npos) {
-        return L"Windows refuses the characters < > \" | ? * in names";
-    }
-    if (Utf8ToWide(WideToUtf8(path)) != path) {
-        return L"its name is not valid Unicode";
-    }
-    std::wstring windowsPath = path;
-    std::replace(windowsPath.begin(), windowsPath.end(), L'/', L'\\');
-    if (IsRefusedPath(windowsPath)) {
-        return L"the launcher refuses device names (CON, NUL, COM1, ...) and names that end in a dot or a "
-               L"blank";
-    }
-    return std::nullopt;
-}
-
 std::wstring SlashPath(std::wstring path) {
     std::replace(path.begin(), path.end(), L'\\', L'/');
     return path;
 }
 
-// Every path can be written in the manifest and taken by the launcher, and no two of them collide.
-Outcome<Ok> CheckPaths(const std::vector<ReleaseFile>& files) {
-    for (const ReleaseFile& file : files) {
-        if (const auto problem = PathProblem(file.path)) {
-            return Failure(fmt::format(L"\"{}\" cannot be published: {}", file.source, *problem));
-        }
-    }
-    // A Windows folder cannot hold two names that differ only in case.
-    std::vector<const ReleaseFile*> byName;
-    for (const ReleaseFile& file : files) {
-        byName.push_back(&file);
-    }
-    std::sort(byName.begin(), byName.end(), [](const ReleaseFile* a, const ReleaseFile* b) {
-        return CompareIgnoringCase(a->path, b->path) < 0;
-    });
-    for (size_t i = 1; i < byName.size(); ++i) {
-        if (CompareIgnoringCase(byName[i - 1]->path, byName[i]->path) == 0) {
-            return Failure(fmt::format(L"\"{}\" and \"{}\" differ only in case; a game folder on "
-                                       L"Windows cannot hold both",
-                                       byName[i - 1]->path, byName[i]->path));
-        }
-    }
-    return Success();
-}
-
 struct Collected {
     std::vector<ReleaseFile> files;
     std::wstring mirrorRoot;
+    std::wstring versionFile; // the client's version file at the top of the release; empty when none
 };
 
 // The files of the release with their kinds, before hashing.
@@ -178,7 +126,15 @@ Outcome<Collected> CollectFiles(const PublishRequest& request, const LineSink& s
         return Result::Failure(fmt::format(L"The game folder \"{}\" holds no files", *game.value));
     }
 
-    if (auto checked = CheckPaths(collected.files); !checked) {
+    std::vector<NamedFile> named;
+    for (const ReleaseFile& file : collected.files) {
+        named.push_back({file.source, file.path});
+        // A kept file is never replaced, so the version written into it is never compared.
+        if (CompareIgnoringCase(file.path, GameClient::kVersionFile) == 0 && file.kind != kKindKeep) {
+            collected.versionFile = file.source;
+        }
+    }
+    if (auto checked = CheckReleasePaths(named); !checked) {
         return Result::Failure(checked.message);
     }
     // Launchers place such files in any folder, but a game that opens them with plain paths fails once the
@@ -204,46 +160,56 @@ Outcome<Collected> CollectFiles(const PublishRequest& request, const LineSink& s
     return Result::Success(std::move(collected));
 }
 
-Outcome<Ok> HashFiles(std::vector<ReleaseFile>& files, const LineSink& say) {
+Outcome<Ok> HashFiles(std::vector<ReleaseFile>& files, const LineSink& say, std::stop_token cancel) {
     uint64_t total = 0;
     for (const ReleaseFile& file : files) {
         total += file.listedSize;
     }
     ProgressMeter meter(L"hashed", L"files", files.size(), total, say);
-    auto hashed = RunOnWorkers(files.size(), WorkerCount(), [&](size_t index, std::stop_token stop) {
-        auto digest = DigestFile(files[index].source, stop, [&](uint64_t bytes) { meter.AddBytes(bytes); });
-        if (!digest) {
-            return Failure(digest.message);
-        }
-        files[index].digest = std::move(*digest.value);
-        meter.AddItem();
-        return Success();
-    });
+    auto hashed = RunOnWorkers(
+        files.size(), WorkerCount(),
+        [&](size_t index, std::stop_token stop) {
+            auto digest =
+                DigestFile(files[index].source, stop, [&](uint64_t bytes) { meter.AddBytes(bytes); });
+            if (!digest) {
+                return Failure(digest.message);
+            }
+            files[index].digest = std::move(*digest.value);
+            meter.AddItem();
+            return Success();
+        },
+        cancel);
     meter.Finish();
     return hashed;
 }
 
-// Launchers that hold a release refuse an older one, so a mirror never goes back: the release must
-// not be lower than that of the manifest the mirror serves now (the same number publishes it again).
-Outcome<Ok> CheckReleaseOrder(const std::wstring& mirrorRoot, int32_t release) {
-    auto text =
-        ReadWholeFile(JoinPath(mirrorRoot, DownloadServer::kManifestName), DownloadServer::kManifestLimit);
-    if (!text) {
-        return Success();
+// What a stopped publish reports; manifest.txt is then as it was.
+Outcome<Ok> Stopped() {
+    return Failure(L"stopped by Ctrl+C; manifest.txt is as it was");
+}
+
+// The new release as the launcher's parser would read it, for comparing with the mirror's.
+Manifest NewRelease(const PublishRequest& request, const std::wstring& clientVersion,
+                    const std::vector<ReleaseFile>& files) {
+    Manifest release;
+    release.release = request.release;
+    release.clientVersion = clientVersion;
+    release.server = request.server;
+    release.launch = request.launch;
+    for (const ReleaseFile& file : files) {
+        FileEntry entry;
+        entry.path = ReleasePathOf(WideToUtf8(file.path));
+        entry.sha256 = file.digest.sha256;
+        entry.size = file.digest.size;
+        entry.kind = file.kind;
+        release.files.push_back(std::move(entry));
     }
-    const auto current = ParseManifest(std::move(*text.value));
-    if (current && current.value->release > release) {
-        return Failure(
-            fmt::format(L"The mirror \"{}\" serves release {}: release {} is older, which launchers "
-                        L"with a release key refuse. Publish release {} or higher.",
-                        mirrorRoot, current.value->release, release, current.value->release));
-    }
-    return Success();
+    return release;
 }
 
 } // namespace
 
-Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& say) {
+Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& say, std::stop_token cancel) {
     using Result = Outcome<PublishSummary>;
     // The key is read before anything is written: a bad key leaves the mirror as it was.
     std::optional<SigningKey> signingKey;
@@ -254,17 +220,38 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
         }
         signingKey = std::move(*key.value);
     }
+    // The mirror root is checked before any game file is read: a mistake there shows at once.
+    auto mirrorRootPath = AbsolutePath(request.mirrorRoot);
+    if (!mirrorRootPath) {
+        return Result::Failure(mirrorRootPath.message);
+    }
+    if (auto usable = CheckMirrorRoot(*mirrorRootPath.value); !usable) {
+        return Result::Failure(usable.message);
+    }
     auto collected = CollectFiles(request, say);
     if (!collected) {
         return Result::Failure(collected.message);
     }
     std::vector<ReleaseFile>& files = collected.value->files;
     const std::wstring& mirrorRoot = collected.value->mirrorRoot;
-    if (auto order = CheckReleaseOrder(mirrorRoot, request.release); !order) {
+    const auto clientVersion = ReleaseClientVersion(request.clientVersion, collected.value->versionFile);
+    if (!clientVersion) {
+        return Result::Failure(clientVersion.message);
+    }
+    if (request.clientVersion.empty()) {
+        say(fmt::format(L"client version {}, as {} says", *clientVersion.value, GameClient::kVersionFile));
+    }
+    const std::optional<Manifest> served = ServedRelease(mirrorRoot);
+    if (auto order = CheckReleaseOrder(served, mirrorRoot, request.release); !order) {
         return Result::Failure(order.message);
     }
-    if (auto hashed = HashFiles(files, say); !hashed) {
-        return Result::Failure(hashed.message);
+    if (auto hashed = HashFiles(files, say, cancel); !hashed) {
+        return Result::Failure(cancel.stop_requested() ? Stopped().message : hashed.message);
+    }
+    if (auto same = CheckSameRelease(served, mirrorRoot, NewRelease(request, *clientVersion.value, files),
+                                     request.force);
+        !same) {
+        return Result::Failure(same.message);
     }
 
     // One object per distinct content: reuse the mirror's, write the missing ones.
@@ -295,20 +282,23 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
     if (!missing.empty()) {
         std::vector<StoredObject> stored(missing.size());
         ProgressMeter meter(L"wrote", L"objects", missing.size(), missingBytes, say);
-        auto written = RunOnWorkers(missing.size(), WorkerCount(), [&](size_t index, std::stop_token stop) {
-            const ReleaseFile& file = *missing[index];
-            auto object = WriteObject(mirrorRoot, file.source, file.digest, stop,
-                                      [&](uint64_t bytes) { meter.AddBytes(bytes); });
-            if (!object) {
-                return Failure(object.message);
-            }
-            stored[index] = *object.value;
-            meter.AddItem();
-            return Success();
-        });
+        auto written = RunOnWorkers(
+            missing.size(), WorkerCount(),
+            [&](size_t index, std::stop_token stop) {
+                const ReleaseFile& file = *missing[index];
+                auto object = WriteObject(mirrorRoot, file.source, file.digest, stop,
+                                          [&](uint64_t bytes) { meter.AddBytes(bytes); });
+                if (!object) {
+                    return Failure(object.message);
+                }
+                stored[index] = *object.value;
+                meter.AddItem();
+                return Success();
+            },
+            cancel);
         meter.Finish();
         if (!written) {
-            return Result::Failure(written.message);
+            return Result::Failure(cancel.stop_requested() ? Stopped().message : written.message);
         }
         for (size_t i = 0; i < missing.size(); ++i) {
             objects[missing[i]->digest.sha256] = stored[i];
@@ -328,7 +318,10 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
             continue;
         }
         const std::string& sha256 = file->digest.sha256;
-        auto written = WriteChunks(mirrorRoot, file->source, file->digest, WorkerCount(), {});
+        auto written = WriteChunks(mirrorRoot, file->source, file->digest, WorkerCount(), cancel);
+        if (cancel.stop_requested()) {
+            return Result::Failure(Stopped().message);
+        }
         if (!written) {
             return Result::Failure(written.message);
         }
@@ -349,6 +342,9 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
     }
     // Packs follow the objects and chunks they copy, and come before the manifest that names their index.
     std::optional<PackIndexRow> packIndex;
+    if (cancel.stop_requested()) {
+        return Result::Failure(Stopped().message);
+    }
     if (request.packs) {
         auto packed = WritePacks(mirrorRoot, PackItems(rows, chunkLists), say);
         if (!packed) {
@@ -362,8 +358,8 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
     }
 
     const uint64_t now = UtcNow();
-    ReleaseHeader header{request.release, request.clientVersion, request.server,
-                         request.launch,  UtcTimestamp(now),     L""};
+    ReleaseHeader header{request.release, *clientVersion.value, request.server,
+                         request.launch,  UtcTimestamp(now),    L""};
     if (signingKey && request.validDays > 0) {
         header.expires = UtcTimestamp(now + static_cast<uint64_t>(request.validDays) * kTimePerDay);
     }
@@ -385,6 +381,10 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
         (packIndex && (readIndex->sha256 != packIndex->sha256 || readIndex->size != packIndex->size ||
                        readIndex->zsize != packIndex->zsize))) {
         return Result::Failure(L"The launcher would not read the new manifest's pack index row");
+    }
+    // The last moment a stop leaves the mirror serving what it served.
+    if (cancel.stop_requested()) {
+        return Result::Failure(Stopped().message);
     }
     if (auto replaced = ReplaceFileContents(JoinPath(mirrorRoot, DownloadServer::kManifestName), text);
         !replaced) {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ struct PublishRequest {
     std::wstring gameFolder;
     std::wstring mirrorRoot;
     int32_t release = 0;
-    std::wstring clientVersion;
+    std::wstring clientVersion;     // empty: the one the release's VersionInfo.ver holds
     std::wstring server;            // optional
     std::wstring launch;            // optional
     std::wstring launcherFile;      // published as "Orvane.exe"; when empty, the game folder's own one is
@@ -24,6 +25,7 @@ struct PublishRequest {
     std::wstring signingKeyFile;    // --sign: the private key file; empty: the release is not signed
     int32_t validDays = 0; // --valid-days: the signed release expires so many days after now; 0: never
     bool packs = true;     // false with --no-packs: no packs, no pack index, no row "p"
+    bool force = false;    // --force: other content may replace the release of the same number
 };
 
 struct PublishSummary {
@@ -49,8 +51,10 @@ struct PublishSummary {
 // objects the mirror lacks and the chunk list), unless `packs` is off packs the small objects and the
 // chunks (pack_store.h), and writes manifest.txt last, in one rename. Everything below
 // the game folder is published except its launcher data folder ".orvane" at the top and the mirror root when
-// it lies inside. Progress and notes go to `say`. On failure manifest.txt is left as it was.
-Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& say);
+// it lies inside. Progress and notes go to `say`. On failure manifest.txt is left as it was. A stop request
+// of `cancel` stops the workers and fails the publish before manifest.txt is written.
+Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& say,
+                                std::stop_token cancel = {});
 
 // One line that sums the publish up.
 std::wstring SummaryText(const PublishSummary& summary);

@@ -6,6 +6,10 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "orvanectl/console.h"
+#include "orvanectl/interrupt.h"
+#include "orvanectl/json_text.h"
+#include "orvanectl/progress.h"
+#include "update/manifest.h"
 #include "update/update_progress.h"
 #include "update/update_run.h"
 
@@ -23,16 +27,8 @@ namespace {
 constexpr DWORD kPollMs = 100;
 constexpr uint64_t kLineEveryMs = 1000;
 
-// Ctrl+C and Ctrl+Break ask the run to stop; the handler runs on a thread of its own.
-std::stop_source* runStop = nullptr;
-
-BOOL WINAPI OnConsoleControl(DWORD type) {
-    if ((type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) && runStop != nullptr) {
-        runStop->request_stop();
-        return TRUE;
-    }
-    return FALSE;
-}
+// A repair names the files it repaired, up to a screenful.
+constexpr size_t kListedRepairs = 20;
 
 const wchar_t* PhaseName(Phase phase) {
     switch (phase) {
@@ -72,7 +68,7 @@ std::wstring FullPath(const std::wstring& path) {
     return full;
 }
 
-// Prints a progress line for the phase, with the speed measured since the previous line.
+// Prints a progress line for the phase: bytes, the speed since the download began and the time left.
 class ProgressPrinter {
 public:
     explicit ProgressPrinter(UpdateProgress& progress) : progress_(progress) {}
@@ -80,38 +76,85 @@ public:
     void Tick(Phase phase) {
         const uint64_t now = ::GetTickCount64();
         if (phase != lastPhase_) {
-            PrintLine(fmt::format(L"phase: {}", PhaseName(phase)));
+            PrintNote(fmt::format(L"phase: {}", PhaseName(phase)));
             lastPhase_ = phase;
+            phaseStart_ = now;
         }
         if (now - lastLine_ < kLineEveryMs) {
             return;
         }
-        const uint64_t bytes = progress_.bytesDone.load();
-        const double seconds = lastLine_ == 0 ? 0.0 : static_cast<double>(now - lastLine_) / 1000.0;
-        const uint64_t speed =
-            seconds > 0 && bytes > lastBytes_ ? static_cast<uint64_t>((bytes - lastBytes_) / seconds) : 0;
         lastLine_ = now;
-        lastBytes_ = bytes;
         if (phase == Phase::Checking) {
-            PrintLine(fmt::format(L"checked {} / {} files", progress_.checkDone.load(),
+            PrintNote(fmt::format(L"checked {} / {} files", progress_.checkDone.load(),
                                   progress_.checkTotal.load()));
         } else if (phase == Phase::Downloading) {
-            PrintLine(fmt::format(L"{} / {}  ·  {}/s  ·  {} / {} files", SizeText(bytes),
-                                  SizeText(progress_.bytesTotal.load()), SizeText(speed),
-                                  progress_.filesDone.load(), progress_.filesTotal.load()));
+            const uint64_t bytes = progress_.bytesDone.load();
+            const uint64_t total = progress_.bytesTotal.load();
+            PrintNote(fmt::format(L"{} / {}{}  ·  {} / {} files", SizeText(bytes), SizeText(total),
+                                  RateText(bytes, total, now - phaseStart_), progress_.filesDone.load(),
+                                  progress_.filesTotal.load()));
         }
     }
 
 private:
     UpdateProgress& progress_;
     Phase lastPhase_ = Phase::Idle;
+    uint64_t phaseStart_ = 0;
     uint64_t lastLine_ = 0;
-    uint64_t lastBytes_ = 0;
 };
+
+// What the run left, read once it has ended.
+struct RunEnd {
+    Phase phase = Phase::Idle;
+    std::wstring status;
+    int32_t release = 0;
+    std::wstring clientVersion;
+    std::vector<std::wstring> downloaded;
+};
+
+RunEnd ReadEnd(UpdateProgress& progress) {
+    std::lock_guard guard(progress.lock);
+    return {progress.phase.load(), progress.statusText, progress.release, progress.clientVersion,
+            progress.toDownload};
+}
+
+void PrintRepaired(const std::vector<std::wstring>& paths) {
+    for (size_t i = 0; i < paths.size() && i < kListedRepairs; ++i) {
+        PrintNote(fmt::format(L"repaired {}", PrintablePath(paths[i])));
+    }
+    if (paths.size() > kListedRepairs) {
+        PrintNote(fmt::format(L"... and {} more files", paths.size() - kListedRepairs));
+    }
+    PrintNote(fmt::format(L"repaired {} {}", paths.size(), paths.size() == 1 ? L"file" : L"files"));
+}
+
+std::wstring JsonSummary(const std::wstring& gameFolder, const RunEnd& end, const UpdateProgress& progress,
+                         bool repair, bool stopped) {
+    const bool ok = end.phase == Phase::Done;
+    std::vector<std::wstring> paths;
+    for (const std::wstring& path : end.downloaded) {
+        paths.push_back(PrintablePath(path));
+    }
+    JsonObject json;
+    json.Text("command", L"update")
+        .Flag("ok", ok)
+        .Flag("repair", repair)
+        .Flag("stopped", stopped)
+        .Text("folder", gameFolder)
+        .Number("release", end.release)
+        .Text("clientVersion", end.clientVersion)
+        .Number("files", static_cast<int64_t>(progress.checkTotal.load()))
+        .Number("downloaded", ok ? static_cast<int64_t>(end.downloaded.size()) : 0)
+        .Number("bytes", static_cast<int64_t>(progress.bytesDone.load()))
+        .Text("status", end.status)
+        .Texts("paths", ok ? paths : std::vector<std::wstring>{})
+        .Texts("problems", ok ? std::vector<std::wstring>{} : std::vector<std::wstring>{end.status});
+    return json.Line();
+}
 
 } // namespace
 
-int RunUpdateCommand(const std::wstring& gameFolderArgument, bool repair) {
+int RunUpdateCommand(const std::wstring& gameFolderArgument, bool repair, const CommonOptions& common) {
     const std::wstring gameFolder = FullPath(gameFolderArgument);
     if (!IsDirectory(gameFolder)) {
         PrintErrorLine(fmt::format(L"update failed: {} is not a folder", gameFolder));
@@ -127,13 +170,13 @@ int RunUpdateCommand(const std::wstring& gameFolderArgument, bool repair) {
     Log(fmt::format(L"orvanectl update{} in {}", repair ? L" --repair" : L"", gameFolder));
 
     UpdateProgress& progress = Progress();
-    std::stop_source stop;
-    runStop = &stop;
-    ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    // Ctrl+C stops the engine through its stop token: it places only verified files, each in one move, and
+    // keeps what it downloaded for the next run.
+    const InterruptScope interrupt;
     std::atomic<bool> ended{false};
     UpdateParams params{gameFolder, repair, false, L""};
     std::jthread run([&](std::stop_token) {
-        UpdateRun(params, progress, stop.get_token());
+        UpdateRun(params, progress, interrupt.Token());
         ended.store(true);
     });
     ProgressPrinter printer(progress);
@@ -142,26 +185,24 @@ int RunUpdateCommand(const std::wstring& gameFolderArgument, bool repair) {
         ::Sleep(kPollMs);
     }
     run.join();
-    ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
-    runStop = nullptr;
+    printer.Tick(progress.phase.load());
 
-    const Phase phase = progress.phase.load();
-    printer.Tick(phase);
-    std::wstring status;
-    {
-        std::lock_guard guard(progress.lock);
-        status = progress.statusText;
+    const RunEnd end = ReadEnd(progress);
+    const bool stopped = interrupt.Interrupted() && end.phase != Phase::Done;
+    if (stopped) {
+        Log(L"orvanectl update: stopped by Ctrl+C");
+        PrintErrorLine(L"update stopped by Ctrl+C; the next run resumes the downloads");
+    } else if (end.phase != Phase::Done) {
+        PrintErrorLine(end.status);
+    } else if (repair && !end.downloaded.empty()) {
+        PrintRepaired(end.downloaded);
     }
-    if (stop.stop_requested() && phase != Phase::Done) {
-        PrintErrorLine(L"update cancelled");
-        return 1;
+    if (common.json) {
+        PrintLine(JsonSummary(gameFolder, end, progress, repair, stopped));
+    } else if (end.phase == Phase::Done) {
+        PrintLine(end.status);
     }
-    if (phase == Phase::Done) {
-        PrintLine(status);
-        return 0;
-    }
-    PrintErrorLine(status);
-    return 1;
+    return stopped ? kExitInterrupted : end.phase == Phase::Done ? 0 : 1;
 }
 
 } // namespace Orv::Publisher

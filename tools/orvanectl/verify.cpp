@@ -64,6 +64,29 @@ struct Listed {
     std::wstring firstPath;
 };
 
+// A bad object names at most this many of the game paths that use it.
+constexpr size_t kNamedUsers = 3;
+
+// The game paths of the files of each content, by its SHA-256.
+using Users = std::map<std::string, std::vector<std::wstring>>;
+
+// " (used by \"a\", \"b\", \"c\" and 4 more)" for the content; empty when no file uses it.
+std::wstring UsedBy(const Users& users, const std::string& sha256) {
+    const auto it = users.find(sha256);
+    if (it == users.end() || it->second.empty()) {
+        return {};
+    }
+    const std::vector<std::wstring>& paths = it->second;
+    std::wstring text = L" (used by ";
+    for (size_t i = 0; i < paths.size() && i < kNamedUsers; ++i) {
+        text += fmt::format(L"{}\"{}\"", i == 0 ? L"" : L", ", PrintablePath(paths[i]));
+    }
+    if (paths.size() > kNamedUsers) {
+        text += fmt::format(L" and {} more", paths.size() - kNamedUsers);
+    }
+    return text + L")";
+}
+
 } // namespace
 
 Outcome<VerifyReport> VerifyMirror(const std::wstring& mirrorRoot, const std::string& publicKey,
@@ -106,6 +129,10 @@ Outcome<VerifyReport> VerifySource(const MirrorSource& source, std::string manif
     report.release = manifest.value->release;
     report.files = manifest.value->files.size();
     std::map<std::wstring, Listed> objects; // by object name
+    Users users;
+    for (const FileEntry& entry : manifest.value->files) {
+        users[entry.sha256].push_back(entry.path);
+    }
     for (const FileEntry& entry : manifest.value->files) {
         const std::wstring name = ObjectName(entry.sha256, entry.compressed);
         if (!IsLowerHex(entry.sha256)) {
@@ -139,7 +166,8 @@ Outcome<VerifyReport> VerifySource(const MirrorSource& source, std::string manif
     meter.Finish();
     for (size_t i = 0; i < work.size(); ++i) {
         if (found[i]) {
-            report.problems.push_back(fmt::format(L"{}: {}", source.NameOf(work[i].first), *found[i]));
+            report.problems.push_back(fmt::format(L"{}: {}{}", source.NameOf(work[i].first), *found[i],
+                                                  UsedBy(users, work[i].second.sha256)));
         }
     }
 
@@ -164,7 +192,9 @@ Outcome<VerifyReport> VerifySource(const MirrorSource& source, std::string manif
     report.chunkedFiles = chunked.size();
     for (size_t i = 0; i < chunked.size(); ++i) {
         report.chunks += chunkLists[i].size();
-        report.problems.insert(report.problems.end(), chunkProblems[i].begin(), chunkProblems[i].end());
+        for (const std::wstring& problem : chunkProblems[i]) {
+            report.problems.push_back(problem + UsedBy(users, chunked[i]->sha256));
+        }
     }
     if (manifest.value->badChunkRows > 0) {
         report.problems.push_back(

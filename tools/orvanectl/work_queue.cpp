@@ -1,5 +1,7 @@
 #include "orvanectl/work_queue.h"
 
+#include "core/text.h"
+
 #include <atomic>
 #include <mutex>
 #include <optional>
@@ -14,9 +16,11 @@ unsigned WorkerCount() {
 }
 
 Outcome<Ok> RunOnWorkers(size_t count, unsigned workers,
-                         const std::function<Outcome<Ok>(size_t index, std::stop_token stop)>& work) {
+                         const std::function<Outcome<Ok>(size_t index, std::stop_token stop)>& work,
+                         std::stop_token cancel) {
     std::atomic<size_t> next{0};
     std::stop_source stop;
+    const std::stop_callback cancelled(cancel, [&] { stop.request_stop(); });
     std::mutex failureLock;
     std::optional<std::wstring> failure;
     {
@@ -44,6 +48,9 @@ Outcome<Ok> RunOnWorkers(size_t count, unsigned workers,
     } // the threads end here
     if (failure) {
         return Failure(std::move(*failure));
+    }
+    if (cancel.stop_requested()) {
+        return Failure(CancelledText());
     }
     return Success();
 }

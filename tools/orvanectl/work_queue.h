@@ -11,8 +11,10 @@ namespace Orv::Publisher {
 unsigned WorkerCount();
 
 // Runs work(0) .. work(count - 1) on `workers` threads, each item once. After the first failure no
-// further item is started, running ones see a stop request, and that first failure is returned.
+// further item is started, running ones see a stop request, and that first failure is returned. A stop
+// request of `cancel` does the same: no further item starts, running ones see it.
 Outcome<Ok> RunOnWorkers(size_t count, unsigned workers,
-                         const std::function<Outcome<Ok>(size_t index, std::stop_token stop)>& work);
+                         const std::function<Outcome<Ok>(size_t index, std::stop_token stop)>& work,
+                         std::stop_token cancel = {});
 
 } // namespace Orv::Publisher
