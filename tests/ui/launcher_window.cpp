@@ -91,7 +91,17 @@ std::wstring LauncherWindow::MirrorPath() const {
     return MirrorRoot() + L"\\" + mirrorName;
 }
 
+void LauncherWindow::MatchVersionFile(int release) {
+    std::string text = ReadFileOrEmpty(source / L"VersionInfo.ver");
+    const size_t key = text.find("ClientVersion ");
+    ASSERT_NE(key, std::string::npos) << text;
+    const size_t start = key + 14;
+    text.replace(start, text.find_first_of("\r\n", start) - start, "7.1." + std::to_string(release));
+    WriteFileBytes(source / L"VersionInfo.ver", text);
+}
+
 void LauncherWindow::Publish(int release, std::vector<std::wstring> extra) {
+    MatchVersionFile(release);
     extra.insert(extra.end(), {L"--server", L"127.0.0.1:7000"});
     const auto published = RunPublish(source.Path(), MirrorPath(), release, extra);
     ASSERT_EQ(published.exitCode, 0U) << published.output;

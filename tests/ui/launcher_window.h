@@ -41,6 +41,9 @@ protected:
 
     // Publishes the source folder (the sample release plus what the test adds) as the release.
     void Publish(int release, std::vector<std::wstring> extra = {});
+    // Makes the source's VersionInfo.ver say the client version the release is published with
+    // ("7.1.<release>"), as publish wants it; Publish does so itself.
+    void MatchVersionFile(int release);
     // Points the game folder's mirror list at the mirror on the base URL.
     void UseMirror(const std::wstring& base);
     // The fault server, sending every object in small, slow pieces.

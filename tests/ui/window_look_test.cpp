@@ -87,6 +87,7 @@ TEST_F(WindowLook, MirrorsThatDisagreeOnTheLauncherReplaceItOncePerStart) {
     Support::WriteFileBytes(launchers / L"first\\Orvane.exe", original + "the first mirror's launcher");
     Support::WriteFileBytes(launchers / L"second\\Orvane.exe", original + "the second mirror's launcher");
     Publish(2, {L"--launcher", launchers / L"first\\Orvane.exe"});
+    MatchVersionFile(3);
     const auto second = Support::RunPublish(source.Path(), MirrorPath() + L"-second", 3,
                                             {L"--launcher", launchers / L"second\\Orvane.exe"});
     ASSERT_EQ(second.exitCode, 0U) << second.output;
