@@ -30,6 +30,12 @@ TEST_F(VersionStamp, ReplacesOnlyTheValueAndKeepsLineEnds) {
     EXPECT_NE(LogText().find(" VersionInfo.ver ClientVersion 1.2.3 -> 1.2.4\r\n"), std::string::npos);
 }
 
+TEST_F(VersionStamp, TheVersionReadIsTheValueTheStampReplaces) {
+    EXPECT_EQ(ClientVersionIn("Region EU\r\nClientVersion\t 1.2.3 beta\r\nClientVersion 9\r\n"), "1.2.3");
+    EXPECT_EQ(ClientVersionIn("XClientVersion 1\nClientVersions 2\n"), std::nullopt);
+    EXPECT_EQ(ClientVersionIn("ClientVersion \r\n"), "");
+}
+
 TEST_F(VersionStamp, SameValueWritesNothingAndLogsNothing) {
     WriteFileBytes(file, "ClientVersion 1.2.4\r\n");
     StampClientVersion(file, L"1.2.4");
