@@ -199,10 +199,9 @@ std::wstring ErrorText(uint32_t code) {
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
         text.pop_back();
     }
-    if (text.empty()) {
-        const bool http = code - 12000U <= 193U;
-        const wchar_t* words = http ? WinHttpWords(code) : nullptr;
-        text = words != nullptr ? words : http ? L"WinHTTP error." : L"Windows error.";
+    // Without a text of the system's or of ours, only the bracketed code remains.
+    if (const wchar_t* words = text.empty() ? WinHttpWords(code) : nullptr; words != nullptr) {
+        text = words;
     }
     return fmt::format(L"{} (#{})", text, code);
 }
