@@ -55,7 +55,7 @@ bool IsManifestValue(const std::wstring& text) {
 class OptionReader;
 using CommandParser = Outcome<Ok> (*)(const OptionReader& reader, Command& command);
 
-struct CommandSpec {
+struct CommandRow {
     CommandKind kind;
     const wchar_t* name;
     std::vector<const wchar_t*> options;  // options with a value
@@ -64,12 +64,12 @@ struct CommandSpec {
     CommandParser parse;
 };
 
-const std::vector<CommandSpec>& Commands();
+const std::vector<CommandRow>& Commands();
 
-const CommandSpec* FindCommand(const std::wstring& name) {
-    for (const CommandSpec& spec : Commands()) {
-        if (SameOption(name, spec.name)) {
-            return &spec;
+const CommandRow* FindCommand(const std::wstring& name) {
+    for (const CommandRow& row : Commands()) {
+        if (SameOption(name, row.name)) {
+            return &row;
         }
     }
     return nullptr;
@@ -90,7 +90,7 @@ public:
     explicit OptionReader(const std::vector<std::wstring>& args) : args_(args) {}
 
     // Reads the options and words after the command word. The failure message is the usage error.
-    Outcome<Ok> Read(const CommandSpec& spec) {
+    Outcome<Ok> Read(const CommandRow& row) {
         bool wordsOnly = false;
         for (size_t i = 1; i < args_.size(); ++i) {
             const std::wstring& arg = args_[i];
@@ -106,13 +106,13 @@ public:
             const std::wstring name = arg.substr(0, equals);
             const bool json = SameOption(name, L"--json");
             const wchar_t* option = IsQuiet(name) ? L"--quiet" : json ? L"--json" : nullptr;
-            for (const wchar_t* k : spec.switches) {
+            for (const wchar_t* k : row.switches) {
                 if (SameOption(name, k)) {
                     option = k;
                 }
             }
-            if (json && !spec.json) {
-                return Failure(fmt::format(L"{} has no --json output", spec.name));
+            if (json && !row.json) {
+                return Failure(fmt::format(L"{} has no --json output", row.name));
             }
             if (option != nullptr) {
                 if (equals != std::wstring::npos) {
@@ -123,7 +123,7 @@ public:
                 given.push_back(option);
                 continue;
             }
-            for (const wchar_t* k : spec.options) {
+            for (const wchar_t* k : row.options) {
                 if (SameOption(name, k)) {
                     option = k;
                 }
@@ -325,8 +325,8 @@ Outcome<Ok> ParseSign(const OptionReader& reader, Command& command) {
     return Success();
 }
 
-const std::vector<CommandSpec>& Commands() {
-    static const std::vector<CommandSpec> commands{
+const std::vector<CommandRow>& Commands() {
+    static const std::vector<CommandRow> commands{
         {CommandKind::Publish,
          L"publish",
          {L"--release", L"--client-version", L"--server", L"--launch", L"--launcher", L"--keep", L"--sign",
@@ -351,11 +351,11 @@ Outcome<Command> ParseCommand(const std::vector<std::wstring>& args) {
         return Result::Failure(L"no command given");
     }
     Command command;
-    const CommandSpec* spec = FindCommand(args[0]);
+    const CommandRow* row = FindCommand(args[0]);
     // "orvanectl help publish" and "orvanectl publish ... --help" show that command's help; a help option
     // anywhere before "--" wins over whatever else is wrong with the line.
     if (SameOption(args[0], L"help") || IsHelp(args[0])) {
-        const CommandSpec* topic = args.size() > 1 ? FindCommand(args[1]) : nullptr;
+        const CommandRow* topic = args.size() > 1 ? FindCommand(args[1]) : nullptr;
         command.helpTopic = topic != nullptr ? topic->kind : CommandKind::Help;
         return Result::Success(std::move(command));
     }
@@ -364,7 +364,7 @@ Outcome<Command> ParseCommand(const std::vector<std::wstring>& args) {
             break;
         }
         if (IsHelp(arg)) {
-            command.helpTopic = spec != nullptr ? spec->kind : CommandKind::Help;
+            command.helpTopic = row != nullptr ? row->kind : CommandKind::Help;
             return Result::Success(std::move(command));
         }
     }
@@ -372,25 +372,25 @@ Outcome<Command> ParseCommand(const std::vector<std::wstring>& args) {
         command.kind = CommandKind::Version;
         return Result::Success(std::move(command));
     }
-    if (spec == nullptr) {
+    if (row == nullptr) {
         return Result::Failure(fmt::format(L"unknown command \"{}\"", args[0]));
     }
     OptionReader reader(args);
-    if (auto read = reader.Read(*spec); !read) {
+    if (auto read = reader.Read(*row); !read) {
         return Result::Failure(read.message);
     }
-    command.kind = spec->kind;
+    command.kind = row->kind;
     command.common = reader.common;
-    if (auto parsed = spec->parse(reader, command); !parsed) {
+    if (auto parsed = row->parse(reader, command); !parsed) {
         return Result::Failure(parsed.message);
     }
     return Result::Success(std::move(command));
 }
 
 const wchar_t* CommandName(CommandKind kind) {
-    for (const CommandSpec& spec : Commands()) {
-        if (spec.kind == kind) {
-            return spec.name;
+    for (const CommandRow& row : Commands()) {
+        if (row.kind == kind) {
+            return row.name;
         }
     }
     return L"";
