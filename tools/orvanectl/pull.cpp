@@ -11,6 +11,7 @@
 #include "orvanectl/work_queue.h"
 #include "partners/download_server.h"
 #include "update/manifest.h"
+#include "update/sha256.h"
 #include "update/trust/release_trust.h"
 
 #include <fmt/xchar.h>
@@ -129,17 +130,11 @@ FileCheck ObjectCheck(const ExpectedObject& expected) {
     };
 }
 
-bool IsLowerHex(const std::string& text) {
-    return text.size() == 64 && std::all_of(text.begin(), text.end(), [](char c) {
-               return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-           });
-}
-
 // The objects of the files, once each, by object name.
 std::map<std::wstring, ExpectedObject> FileObjects(PullRun& run, const Manifest& manifest) {
     std::map<std::wstring, ExpectedObject> objects;
     for (const FileEntry& entry : manifest.files) {
-        if (!IsLowerHex(entry.sha256)) {
+        if (!IsSha256Hex(entry.sha256)) {
             AddProblem(run,
                        fmt::format(L"manifest.txt: the SHA-256 of \"{}\" is not 64 lower-case hex digits",
                                    PrintablePath(entry.path)));
@@ -161,7 +156,7 @@ void BringChunks(PullRun& run, const Manifest& manifest, std::map<std::string, E
     std::vector<const ChunkedFile*> rows;
     std::vector<ListedFile> lists;
     for (const ChunkedFile& row : manifest.chunkedFiles) {
-        if (sizes.contains(row.sha256) && IsLowerHex(row.listSha256)) {
+        if (sizes.contains(row.sha256) && IsSha256Hex(row.listSha256)) {
             rows.push_back(&row);
             lists.push_back(
                 {SuffixedObjectName(row.listSha256, DownloadServer::kChunkListSuffix), row.listSize});
