@@ -52,14 +52,15 @@ void SetProgress(HWND bar, uint64_t done, uint64_t total) {
     }
 }
 
-void SetTextIfChanged(HWND control, const std::wstring& text) {
+bool SetTextIfChanged(HWND control, const std::wstring& text) {
     wchar_t current[1024];
     const int length = ::GetWindowTextW(control, current, 1024);
     if (static_cast<size_t>(length) == text.size() && text.compare(0, text.size(), current, length) == 0) {
-        return;
+        return false;
     }
     ::SetWindowTextW(control, text.c_str());
     ::InvalidateRect(control, nullptr, TRUE);
+    return true;
 }
 
 } // namespace Orv

@@ -25,7 +25,7 @@ int BarPosition(uint64_t done, uint64_t total);
 // Moves the bar only when its position changes.
 void SetProgress(HWND bar, uint64_t done, uint64_t total);
 
-// Replaces the control's text (and repaints it) only when the text differs.
-void SetTextIfChanged(HWND control, const std::wstring& text);
+// Replaces the control's text (and repaints it) only when the text differs; true when it did.
+bool SetTextIfChanged(HWND control, const std::wstring& text);
 
 } // namespace Orv

@@ -3,6 +3,7 @@
 #include "core/text.h"
 #include "ui/controls.h"
 #include "ui/ui_state.h"
+#include "update/run_texts.h"
 
 #include <uxtheme.h>
 
@@ -12,7 +13,7 @@ void CreateMainControls() {
     UiState& ui = Ui();
     ui.versionLabel = CreateControl(L"STATIC", L"", SS_RIGHT, 440, 30, 290, 20, 0, ui.smallFont);
     ui.statusLabel =
-        CreateControl(L"STATIC", Pick(L"Preparing...", L"Hazırlanıyor..."), SS_LEFT, 30, 112, 700, 44, 0);
+        CreateControl(L"STATIC", PreparingText().c_str(), SS_LEFT | SS_EDITCONTROL, 30, 112, 700, 44, 0);
     ui.mainBar = CreateProgressBar(30, 168, 700, 16);
     ui.detailLabel = CreateControl(L"STATIC", L"", SS_LEFT, 30, 190, 700, 20, 0, ui.smallFont);
     for (int row = 0; row < kRows; ++row) {

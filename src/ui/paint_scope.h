@@ -18,6 +18,20 @@ private:
     HDC dc_ = nullptr;
 };
 
+// GetDC ... ReleaseDC: a window's device context for measuring.
+class WindowDcScope {
+public:
+    explicit WindowDcScope(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    WindowDcScope(const WindowDcScope&) = delete;
+    WindowDcScope& operator=(const WindowDcScope&) = delete;
+    ~WindowDcScope() { ::ReleaseDC(window_, dc_); }
+    HDC Dc() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
 // Selects an object into a device context and puts the previous one back at the end of the scope.
 class SelectionScope {
 public:

@@ -5,6 +5,7 @@
 #include "core/text.h"
 #include "ui/controls.h"
 #include "ui/language_box.h"
+#include "ui/status_layout.h"
 
 #include <algorithm>
 #include <array>
@@ -36,12 +37,15 @@ void ShowRows(UpdateProgress& progress, Phase phase) {
     for (size_t row = 0; row < kRows; ++row) {
         if (row >= busiest.size()) {
             SetTextIfChanged(ui.rowLabels[row], L"");
+            // A long status line pushes the detail line over the empty rows.
+            ::ShowWindow(ui.rowLabels[row], SW_HIDE);
             ::ShowWindow(ui.rowBars[row], SW_HIDE);
             continue;
         }
         const SlotView& slot = busiest[row];
         SetTextIfChanged(ui.rowLabels[row], RowText(names[row], slot.total, slot.received));
         SetProgress(ui.rowBars[row], slot.received, slot.total);
+        ::ShowWindow(ui.rowLabels[row], SW_SHOWNA);
         ::ShowWindow(ui.rowBars[row], SW_SHOWNA);
     }
 }
@@ -166,7 +170,9 @@ void RefreshProgress() {
         clientVersion = progress.clientVersion;
         release = progress.release;
     }
-    SetTextIfChanged(ui.statusLabel, status);
+    if (SetTextIfChanged(ui.statusLabel, status)) {
+        FitStatusLabel();
+    }
     SetTextIfChanged(ui.versionLabel, VersionLineText(clientVersion, release));
 
     switch (phase) {

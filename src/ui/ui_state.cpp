@@ -11,19 +11,27 @@ UiState& Ui() {
     return uiState;
 }
 
-int Scale(int length) {
-    return static_cast<int>(length * uiState.scale + 0.5);
+int ScaleBy(int length, double scale) {
+    return static_cast<int>(length * scale + 0.5);
 }
 
-HFONT MakeFont(int size, int weight) {
-    return ::CreateFontW(-Scale(size), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+int Scale(int length) {
+    return ScaleBy(length, uiState.scale);
+}
+
+HFONT MakeFontAt(int size, int weight, double scale) {
+    return ::CreateFontW(-ScaleBy(size, scale), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
                          L"Segoe UI");
 }
 
+HFONT MakeFont(int size, int weight) {
+    return MakeFontAt(size, weight, uiState.scale);
+}
+
 void CreateFontsAndBrushes() {
     uiState.titleFont = MakeFont(34, FW_BOLD);
-    uiState.textFont = MakeFont(16, FW_NORMAL);
+    uiState.textFont = MakeFont(kTextFontSize, FW_NORMAL);
     uiState.smallFont = MakeFont(13, FW_NORMAL);
     uiState.bigFont = MakeFont(20, FW_BOLD);
     uiState.backgroundBrush = ::CreateSolidBrush(Colour::Background);

@@ -94,11 +94,17 @@ struct UiState {
 
 UiState& Ui();
 
-// length x scale + 0.5, truncated toward zero.
+// length x scale + 0.5, truncated toward zero: the one rounding of every length of the window.
+int ScaleBy(int length, double scale);
+// ScaleBy at the window's scale.
 int Scale(int length);
 
-// "Segoe UI" at the given 96-dpi character height and weight.
+// "Segoe UI" at the given 96-dpi character height and weight, at a scale or at the window's.
+HFONT MakeFontAt(int size, int weight, double scale);
 HFONT MakeFont(int size, int weight);
+
+// The text font's size and weight: the status line's font.
+inline constexpr int kTextFontSize = 16;
 
 // The four fonts and the two brushes, in the order title, text, small, big; background, panel.
 void CreateFontsAndBrushes();

@@ -9,6 +9,7 @@
 #include "update/file_cache.h"
 #include "update/http_client.h"
 #include "update/object_stage.h"
+#include "update/run_texts.h"
 #include "update/worker_buffers.h"
 
 #include <windows.h>
@@ -46,10 +47,6 @@ bool Truncate(HANDLE file, uint64_t offset) {
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(offset);
     return ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
-}
-
-std::wstring InterruptedText() {
-    return Pick(L"The download was interrupted.", L"İndirme yarıda kesildi.");
 }
 
 // The names of the files the download folder holds.

@@ -7,6 +7,7 @@
 #include "core/text.h"
 #include "partners/download_server.h"
 #include "update/http_client.h"
+#include "update/run_texts.h"
 
 #include <windows.h>
 
@@ -46,7 +47,7 @@ std::vector<std::wstring> ReadMirrors(const std::wstring& gameFolder) {
 
 Outcome<Manifest> FetchManifest(const std::vector<std::wstring>& mirrors, const ReleaseTrust& trust,
                                 std::stop_token stopToken, int& mirrorIndex) {
-    std::wstring lastMessage = Pick(L"No download server.", L"İndirme sunucusu yok.");
+    std::wstring lastMessage = NoServerText();
     for (size_t i = 0; i < mirrors.size(); ++i) {
         const std::wstring& base = mirrors[i];
         std::string body;

@@ -5,6 +5,7 @@
 #include "core/paths.h"
 #include "core/text.h"
 #include "install/process_launch.h"
+#include "update/run_texts.h"
 #include "update/trust/release_trust.h"
 #include "update/sha256.h"
 
@@ -49,7 +50,7 @@ bool SelfUpdate(const Manifest& manifest, const UpdateParams& params, const Down
         return false;
     }
     progress.phase.store(Phase::SelfUpdating);
-    SetStatus(progress, Pick(L"Updating the launcher...", L"Launcher güncelleniyor..."));
+    SetStatus(progress, SelfUpdatingText());
     progress.bytesTotal.store(entry->zsize);
 
     const std::wstring fresh = exe + L".new";

@@ -16,6 +16,7 @@
 #include "update/object_stage.h"
 #include "update/pack/pack_source.h"
 #include "update/patch/patch_plan.h"
+#include "update/run_texts.h"
 #include "update/trust/release_trust.h"
 #include "update/self_update.h"
 #include "update/version_stamp.h"
@@ -52,9 +53,7 @@ void Finish(const UpdateParams& params, UpdateProgress& progress, const Manifest
     KeepReleaseFloor(params.releaseKey, params.gameFolder, manifest.release);
     Register(params.gameFolder, manifest.clientVersion);
     RemoveTree(downloader.DownloadFolder());
-    SetStatus(progress, downloaded
-                            ? Pick(L"Update complete. Have fun!", L"Güncelleme tamamlandı. İyi eğlenceler!")
-                            : Pick(L"The game is up to date. Have fun!", L"Oyun güncel. İyi eğlenceler!"));
+    SetStatus(progress, DoneText(downloaded));
     progress.phase.store(Phase::Done);
 }
 
@@ -109,17 +108,14 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
         progress.toDownload.clear();
     }
     progress.phase.store(Phase::Starting);
-    SetStatus(progress, Pick(L"Getting version information...", L"Sürüm bilgisi alınıyor..."));
+    SetStatus(progress, GettingVersionText());
 
     const std::vector<std::wstring> mirrors = ReadMirrors(params.gameFolder);
     int mirrorIndex = 0;
     Outcome<Manifest> fetched =
         FetchManifest(mirrors, TrustForRun(params.releaseKey, params.gameFolder), stopToken, mirrorIndex);
     if (!fetched) {
-        Fail(progress,
-             fmt::format(L"{}\n{}",
-                         Pick(L"Cannot reach the update server.", L"Güncelleme sunucusuna ulaşılamadı."),
-                         fetched.message));
+        Fail(progress, UnreachableText(fetched.message));
         return;
     }
     const Manifest& manifest = *fetched.value;
@@ -150,9 +146,7 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     }
 
     progress.phase.store(Phase::Checking);
-    SetStatus(progress, params.repair ? Pick(L"Verifying all files (repair)...",
-                                             L"Tüm dosyalar doğrulanıyor (onarım)...")
-                                      : Pick(L"Checking files...", L"Dosyalar kontrol ediliyor..."));
+    SetStatus(progress, CheckingText(params.repair));
     FileCache cache(JoinPath(dataFolder, L"filecache.txt"));
     if (!params.repair) {
         cache.Load();
@@ -215,10 +209,7 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     if (::GetDiskFreeSpaceExW(LongPath(params.gameFolder).c_str(), &available, nullptr, nullptr)) {
         const uint64_t needed = SpaceNeeded(listBytes, largestObject);
         if (available.QuadPart < needed) {
-            Fail(progress,
-                 fmt::format(L"{} {} {}, {} {}.", Pick(L"Not enough disk space:", L"Diskte yeterli yer yok:"),
-                             SizeText(needed), Pick(L"needed", L"gerekli"), SizeText(available.QuadPart),
-                             Pick(L"free", L"boş")));
+            Fail(progress, NoSpaceText(needed, available.QuadPart));
             return;
         }
         // What the patches' chunk files may take: a patch whose chunks do not fit comes whole.
@@ -233,9 +224,7 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     // The line is shown again only when what it says has changed (one thread at a time shows it).
     std::wstring shown;
     const auto showDownloading = [&] {
-        std::wstring text =
-            fmt::format(L"{} {} {} ({})", Pick(L"Downloading:", L"İndiriliyor:"), downloads.size(),
-                        Pick(L"files", L"dosya"), SizeText(progress.bytesTotal.load()));
+        std::wstring text = DownloadingText(downloads.size(), progress.bytesTotal.load());
         if (text != shown) {
             shown = text;
             SetStatus(progress, std::move(text));
@@ -259,9 +248,7 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
         return;
     }
     if (failure) {
-        Fail(progress,
-             fmt::format(L"{}\n{}", Pick(L"The update could not be completed.", L"Güncelleme tamamlanamadı."),
-                         *failure));
+        Fail(progress, IncompleteText(*failure));
         return;
     }
     Finish(params, progress, manifest, dataFolder, downloader, true);

@@ -1,0 +1,85 @@
+#include "ui/status_layout.h"
+
+#include "ui/paint_scope.h"
+#include "ui/ui_state.h"
+
+#include <algorithm>
+
+namespace Orv {
+namespace {
+
+// The design's places on the 96-dpi grid.
+constexpr int kLeft = 30;
+constexpr int kWidth = 700;
+constexpr int kStatusTop = 112;
+constexpr int kStatusHeight = 44;
+constexpr int kBarTop = 168;
+constexpr int kBarHeight = 16;
+constexpr int kDetailTop = 190;
+constexpr int kDetailHeight = 20;
+// The language label, the highest of the controls at the bottom.
+constexpr int kBottomControlsTop = 372;
+
+RECT Box(double scale, int top, int height, int shift) {
+    const int y = ScaleBy(top, scale) + shift;
+    return {ScaleBy(kLeft, scale), y, ScaleBy(kLeft, scale) + ScaleBy(kWidth, scale),
+            y + ScaleBy(height, scale)};
+}
+
+RECT PlaceOf(HWND control) {
+    RECT box{};
+    ::GetWindowRect(control, &box);
+    ::MapWindowPoints(HWND_DESKTOP, ::GetParent(control), reinterpret_cast<POINT*>(&box), 2);
+    return box;
+}
+
+void MoveTo(HWND control, const RECT& box) {
+    const RECT now = PlaceOf(control);
+    if (!::EqualRect(&box, &now)) {
+        ::MoveWindow(control, box.left, box.top, box.right - box.left, box.bottom - box.top, TRUE);
+    }
+}
+
+} // namespace
+
+SIZE WrappedTextSize(HDC dc, HFONT font, const std::wstring& text, int width) {
+    SelectionScope selected(dc, font);
+    RECT box{0, 0, width, 0};
+    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box, kStatusTextFormat | DT_CALCRECT);
+    return {box.right - box.left, box.bottom - box.top};
+}
+
+int StatusWidth(double scale) {
+    return ScaleBy(kWidth, scale);
+}
+
+StatusLayout LayoutForStatus(double scale, int textHeight) {
+    const int designed = ScaleBy(kStatusHeight, scale);
+    const int shift = std::max(0, textHeight - designed);
+    StatusLayout layout{Box(scale, kStatusTop, kStatusHeight, 0), Box(scale, kBarTop, kBarHeight, shift),
+                        Box(scale, kDetailTop, kDetailHeight, shift)};
+    layout.status.bottom += shift;
+    return layout;
+}
+
+int StatusRoomBottom(double scale) {
+    return ScaleBy(kBottomControlsTop, scale);
+}
+
+void FitStatusLabel() {
+    const UiState& ui = Ui();
+    if (ui.statusLabel == nullptr) {
+        return;
+    }
+    wchar_t text[1024];
+    const int length = ::GetWindowTextW(ui.statusLabel, text, 1024);
+    WindowDcScope dc(ui.statusLabel);
+    const SIZE size = WrappedTextSize(dc.Dc(), ui.textFont, std::wstring(text, static_cast<size_t>(length)),
+                                      StatusWidth(ui.scale));
+    const StatusLayout layout = LayoutForStatus(ui.scale, size.cy);
+    MoveTo(ui.statusLabel, layout.status);
+    MoveTo(ui.mainBar, layout.mainBar);
+    MoveTo(ui.detailLabel, layout.detail);
+}
+
+} // namespace Orv

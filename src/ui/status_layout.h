@@ -1,0 +1,37 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+namespace Orv {
+
+// How the status label draws its text: wrapped at words, and inside a word wider than the line (a file
+// path), as a left-aligned static control with SS_EDITCONTROL wraps it.
+inline constexpr UINT kStatusTextFormat = DT_LEFT | DT_WORDBREAK | DT_EXPANDTABS | DT_EDITCONTROL;
+
+// Where the status line, the main bar and the detail line sit, in pixels of the window's client area.
+struct StatusLayout {
+    RECT status{};
+    RECT mainBar{};
+    RECT detail{};
+};
+
+// The size a text takes in the font when it wraps at the width as the status label wraps it.
+SIZE WrappedTextSize(HDC dc, HFONT font, const std::wstring& text, int width);
+
+// The status line's width in pixels at the scale.
+int StatusWidth(double scale);
+
+// The places at the scale for a status text of the given height: the design's places while the text fits
+// the label's two lines; otherwise the label grows downward by what the text needs and the bar and the
+// detail line move down by as much, into the room the download rows leave.
+StatusLayout LayoutForStatus(double scale, int textHeight);
+
+// The lowest pixel row the detail line may reach at the scale: the top of the controls at the bottom.
+int StatusRoomBottom(double scale);
+
+// Measures the status label's text in its font and moves the three controls where LayoutForStatus puts
+// them, when they are elsewhere.
+void FitStatusLabel();
+
+} // namespace Orv
