@@ -43,6 +43,9 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
     info.text = ControlText(child);
     info.enabled = ::IsWindowEnabled(child) != FALSE;
     info.visible = (::GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) != 0;
+    info.handle = child;
+    ::GetWindowRect(child, &info.place);
+    ::MapWindowPoints(HWND_DESKTOP, ::GetParent(child), reinterpret_cast<POINT*>(&info.place), 2);
     controls->push_back(info);
     return TRUE;
 }

@@ -14,6 +14,8 @@ struct ControlInfo {
     std::wstring text;
     bool enabled = false;
     bool visible = false;
+    HWND handle = nullptr;
+    RECT place{}; // in the parent's client area
 };
 
 // The top-level window of class "OrvaneLauncher"; of the given process when pid is not 0.

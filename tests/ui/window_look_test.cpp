@@ -1,7 +1,10 @@
-// What the launcher window looks like on the screen at 96 dpi, and the launcher replacing itself.
+// What the launcher window looks like on the screen, and the launcher replacing itself.
 #include "launcher_window.h"
 
+#include "core/handles.h"
+#include "core/text.h"
 #include "support/mirror_helpers.h"
+#include "ui/status_layout.h"
 #include "ui/ui_state.h"
 
 #include <gtest/gtest.h>
@@ -102,6 +105,48 @@ TEST_F(WindowLook, MirrorsThatDisagreeOnTheLauncherReplaceItOncePerStart) {
     EXPECT_EQ(log.find("self-update: restarting"), log.rfind("self-update: restarting")) << log;
     EXPECT_TRUE(Support::ReadFileOrEmpty(exe) == original + "the first mirror's launcher");
     Support::EndProcessesRunningFrom(game.Path());
+}
+
+// The status line of a run that cannot reach its server, in each language: the real window's label holds
+// the whole text in its font, and the bar, the detail line and the controls below keep clear of it.
+TEST_F(WindowLook, TheFailureOfAnUnreachableServerIsReadableWholeInBothLanguages) {
+    Support::WriteFileBytes(game / L".orvane\\mirrors.txt", "http://127.0.0.1:1/orvane/\n");
+    for (const bool turkish : {true, false}) {
+        Support::WriteFileBytes(game / L"lang\\lang.ini",
+                                turkish ? "[Language]\r\nCode=tr\r\n" : "[Language]\r\nCode=en\r\n");
+        HWND window = Open();
+        ASSERT_NE(window, nullptr);
+        ASSERT_TRUE(WaitForView(
+            window, [](const WindowView& v) { return v.playEnabled; }, Support::kRunLimit));
+        const std::vector<Support::ControlInfo> controls = Support::ListControls(window);
+        ASSERT_EQ(controls.size(), 17U);
+        const Support::ControlInfo& status = controls[1];
+        EXPECT_EQ(status.text.substr(0, status.text.find(L'\n') + 1),
+                  turkish ? L"Güncelleme sunucusuna ulaşılamadı.\n" : L"Cannot reach the update server.\n");
+
+        const double scale = ::GetDpiForWindow(window) / 96.0;
+        const RECT label = status.place;
+        GdiObject font(::CreateFontW(-static_cast<int>(16 * scale + 0.5), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                     FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                     CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
+        HDC dc = ::GetDC(nullptr);
+        HGDIOBJ previous = ::SelectObject(dc, font.Get());
+        RECT text{0, 0, label.right - label.left, 0};
+        ::DrawTextW(dc, status.text.c_str(), -1, &text, kStatusTextFormat | DT_CALCRECT);
+        ::SelectObject(dc, previous);
+        ::ReleaseDC(nullptr, dc);
+        EXPECT_LE(text.right, label.right - label.left) << WideToUtf8(status.text);
+        EXPECT_LE(text.bottom, label.bottom - label.top) << WideToUtf8(status.text);
+        // Below the label: the bar, the detail line, then the language label and the buttons.
+        EXPECT_LE(label.bottom, controls[2].place.top);
+        EXPECT_LE(controls[2].place.bottom, controls[3].place.top);
+        EXPECT_LE(controls[3].place.bottom, controls[15].place.top);
+        EXPECT_EQ(controls[3].text, (turkish ? L"Ayrıntılar: " : L"Details: ") + LogPath());
+        EXPECT_EQ(label.left, static_cast<int>(30 * scale + 0.5));
+        EXPECT_EQ(label.top, static_cast<int>(112 * scale + 0.5));
+        ASSERT_TRUE(Support::CloseWindow(window));
+        EXPECT_TRUE(started.back().WaitExit(Support::kExitLimit).has_value());
+    }
 }
 
 } // namespace
