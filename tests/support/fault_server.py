@@ -34,7 +34,9 @@ A rule holds any of:
 Request counts start again from zero whenever the rules are read again. Every request is
 appended to <root>/_fault/requests.log as one tab-separated line: path, query, Range,
 User-Agent, Cache-Control ("-" for each one absent) and the status sent. The line is written
-before the answer, so a client that has seen the answer finds it there.
+before the answer, so a client that has seen the answer finds it there. When the body of a file
+answer has ended, sent whole or cut off by the client, <root>/_fault/sent.log gains a line: path,
+Range and the number of file bytes sent.
 
 usage: fault_server.py --root DIR [--port N] [--port-file FILE]
 """
@@ -275,17 +277,20 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
         f.seek(start)
         offset, sent = start, 0
-        while sent < limit:
-            if sent > 0 and delay > 0:
-                time.sleep(delay)
-            data = bytearray(f.read(min(chunk, limit - sent)))
-            if not data:
-                break
-            if flip_at is not None and offset <= flip_at < offset + len(data):
-                data[flip_at - offset] ^= 0xFF
-            self.wfile.write(data)
-            offset += len(data)
-            sent += len(data)
+        try:
+            while sent < limit:
+                if sent > 0 and delay > 0:
+                    time.sleep(delay)
+                data = bytearray(f.read(min(chunk, limit - sent)))
+                if not data:
+                    break
+                if flip_at is not None and offset <= flip_at < offset + len(data):
+                    data[flip_at - offset] ^= 0xFF
+                self.wfile.write(data)
+                offset += len(data)
+                sent += len(data)
+        finally:
+            self.server.sent.add([raw_path, self.headers.get("Range"), sent])
         if rule.get("endless"):
             filler = b"\xA5" * chunk
             for _ in range(ENDLESS_LIMIT // chunk):
@@ -315,6 +320,7 @@ class FaultServer(http.server.ThreadingHTTPServer):
         os.makedirs(fault_dir, exist_ok=True)
         self.rules = Rules(os.path.join(fault_dir, "rules.json"))
         self.log = RequestLog(os.path.join(fault_dir, "requests.log"))
+        self.sent = RequestLog(os.path.join(fault_dir, "sent.log"))
         super().__init__(("127.0.0.1", port), Handler)
 
     def file_for(self, path):

@@ -188,22 +188,36 @@ void ClearFaultRules() {
     }
 }
 
-std::vector<RequestRecord> FaultRequests() {
-    std::vector<RequestRecord> records;
-    const std::wstring log = FaultFile(L"requests.log");
+namespace {
+
+// The whole lines of a log of the fault server, split at tabs; a line with another number of fields
+// fails the test.
+std::vector<std::vector<std::string>> FaultLogLines(const wchar_t* name, size_t fieldCount) {
+    std::vector<std::vector<std::string>> lines;
+    const std::wstring log = FaultFile(name);
     if (log.empty()) {
-        return records;
+        return lines;
     }
     const std::string text = ReadFileOrEmpty(log);
     size_t start = 0;
     // Only whole lines: one the server is still writing has no line end yet.
     for (size_t end = text.find('\n'); end != std::string::npos;
          start = end + 1, end = text.find('\n', start)) {
-        const std::vector<std::string> fields = SplitTabs(text.substr(start, end - start));
-        if (fields.size() != 6) {
+        std::vector<std::string> fields = SplitTabs(text.substr(start, end - start));
+        if (fields.size() != fieldCount) {
             ADD_FAILURE() << "malformed line in " << Narrow(log) << ": " << text.substr(start, end - start);
             continue;
         }
+        lines.push_back(std::move(fields));
+    }
+    return lines;
+}
+
+} // namespace
+
+std::vector<RequestRecord> FaultRequests() {
+    std::vector<RequestRecord> records;
+    for (const std::vector<std::string>& fields : FaultLogLines(L"requests.log", 6)) {
         RequestRecord record;
         record.path = fields[0];
         record.query = fields[1];
@@ -216,10 +230,20 @@ std::vector<RequestRecord> FaultRequests() {
     return records;
 }
 
+std::vector<SentRecord> FaultAnswersSent() {
+    std::vector<SentRecord> records;
+    for (const std::vector<std::string>& fields : FaultLogLines(L"sent.log", 3)) {
+        records.push_back({fields[0], fields[1], std::strtoull(fields[2].c_str(), nullptr, 10)});
+    }
+    return records;
+}
+
 void ClearFaultRequests() {
-    const std::wstring log = FaultFile(L"requests.log");
-    if (!log.empty()) {
-        DeleteIfThere(log);
+    for (const wchar_t* name : {L"requests.log", L"sent.log"}) {
+        const std::wstring log = FaultFile(name);
+        if (!log.empty()) {
+            DeleteIfThere(log);
+        }
     }
 }
 

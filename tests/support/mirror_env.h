@@ -70,4 +70,14 @@ struct RequestRecord {
 std::vector<RequestRecord> FaultRequests();
 void ClearFaultRequests();
 
+// A file answer of the fault server whose body has ended, sent whole or cut off by the client.
+struct SentRecord {
+    std::string path;  // URL path as sent, without the query
+    std::string range; // Range header
+    uint64_t bytes = 0;
+};
+
+// The file answers that have ended since the last ClearFaultRequests(), oldest first.
+std::vector<SentRecord> FaultAnswersSent();
+
 } // namespace Orv::Support
