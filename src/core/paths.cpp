@@ -92,6 +92,10 @@ std::wstring ParentFolder(const std::wstring& path) {
     return path.substr(0, end);
 }
 
+std::wstring LogFilePath(const std::wstring& gameFolder) {
+    return JoinPath(JoinPath(gameFolder, kDataFolderName), kLogFileName);
+}
+
 std::wstring JoinPath(const std::wstring& a, const std::wstring& b) {
     if (a.empty()) {
         return b;

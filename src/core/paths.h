@@ -15,6 +15,9 @@ std::wstring ParentFolder(const std::wstring& path);
 // a + "\" + b, without doubling a separator that a already ends with.
 std::wstring JoinPath(const std::wstring& a, const std::wstring& b);
 
+// The launcher's log in the game folder's data folder.
+std::wstring LogFilePath(const std::wstring& gameFolder);
+
 // True when the folder holds a ".orvane" directory or an "Engine.exe" file.
 bool IsInstallFolder(const std::wstring& folder);
 

@@ -171,14 +171,15 @@ int Startup(HINSTANCE instance, int showCommand) {
             }
         }
         TakeGameLanguage();
-        OpenLog(JoinPath(JoinPath(app.gameFolder, kDataFolderName), kLogFileName));
+        OpenLog(LogFilePath(app.gameFolder));
         Log(std::wstring(L"launcher ") + kLauncherVersion + L" start in " + launcherFolder +
             (app.afterSelfUpdate ? L" (after self-update)" : L""));
         RemoveOldExecutable(exePath);
     }
 
     SetUpDpi();
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    INITCOMMONCONTROLSEX controls{sizeof controls,
+                                  ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);
     CreateFontsAndBrushes();
     CreateMainWindow(showCommand);

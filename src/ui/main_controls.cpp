@@ -2,6 +2,7 @@
 
 #include "core/text.h"
 #include "ui/controls.h"
+#include "ui/link_label.h"
 #include "ui/ui_state.h"
 #include "update/run_texts.h"
 
@@ -9,13 +10,21 @@
 
 namespace Orv {
 
+std::wstring LogLinkTip() {
+    return Pick(L"Open the log in your text editor", L"Günlüğü metin düzenleyicinizde açın");
+}
+
 void CreateMainControls() {
     UiState& ui = Ui();
     ui.versionLabel = CreateControl(L"STATIC", L"", SS_RIGHT, 440, 30, 290, 20, 0, ui.smallFont);
     ui.statusLabel =
         CreateControl(L"STATIC", PreparingText().c_str(), SS_LEFT | SS_EDITCONTROL, 30, 112, 700, 44, 0);
     ui.mainBar = CreateProgressBar(30, 168, 700, 16);
-    ui.detailLabel = CreateControl(L"STATIC", L"", SS_LEFT, 30, 190, 700, 20, 0, ui.smallFont);
+    ui.detailLabel =
+        CreateControl(L"STATIC", L"", SS_LEFT | SS_NOTIFY, 30, 190, 700, 20, IdDetails, ui.smallFont);
+    MakeLink(ui.detailLabel, ui.detailLook);
+    ui.detailTip = AddTooltip(ui.detailLabel, LogLinkTip());
+    SetTooltip(ui.detailTip, ui.detailLabel, LogLinkTip(), false);
     for (int row = 0; row < kRows; ++row) {
         ui.rowLabels[row] =
             CreateControl(L"STATIC", L"", SS_PATHELLIPSIS, 30, 232 + 28 * row, 560, 20, 0, ui.smallFont);
@@ -34,6 +43,11 @@ void CreateMainControls() {
     ::SetWindowTheme(ui.languageBox, L"DarkMode_CFD", nullptr);
     ::EnableWindow(ui.playButton, FALSE);
     ::EnableWindow(ui.repairButton, FALSE);
+    // At the right end of the detail line, shown while files download.
+    ui.pauseLink =
+        CreateControl(L"STATIC", L"", SS_RIGHT | SS_NOTIFY, 630, 190, 100, 20, IdPause, ui.smallFont);
+    ::ShowWindow(ui.pauseLink, SW_HIDE);
+    MakeLink(ui.pauseLink, ui.pauseLook);
 }
 
 } // namespace Orv

@@ -2,12 +2,15 @@
 
 #include "core/app_state.h"
 #include "core/handles.h"
+#include "core/paths.h"
 #include "core/text.h"
 #include "ui/button_paint.h"
 #include "ui/language_box.h"
 #include "ui/paint_scope.h"
+#include "ui/pause_control.h"
 #include "ui/progress_display.h"
 #include "ui/setup_window.h"
+#include "ui/text_editor.h"
 #include "ui/ui_state.h"
 #include "ui/update_start.h"
 #include "update/update_progress.h"
@@ -77,6 +80,8 @@ LRESULT ControlColour(HDC dc, HWND control) {
     COLORREF text = Colour::Muted;
     if (control != nullptr && control == ui.statusLabel) {
         text = StatusColour();
+    } else if (control != nullptr && control == ui.pauseLink) {
+        text = Colour::Accent;
     } else if (control != nullptr && control == ui.shortcutCheck) {
         text = Colour::Text;
     }
@@ -103,7 +108,7 @@ bool ConfirmClose() {
         return true;
     }
     const Phase phase = Progress().phase.load();
-    if (phase != Phase::Checking && phase != Phase::Downloading) {
+    if ((phase != Phase::Checking && phase != Phase::Downloading) || Ui().paused) {
         return true;
     }
     return ::MessageBoxW(Ui().mainWindow,
@@ -141,6 +146,17 @@ LRESULT OnCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case IdInstall:
         OnInstallPressed();
+        return 0;
+    case IdDetails:
+        // After a failure the detail line is the log's path.
+        if (HIWORD(wParam) == STN_CLICKED && Ui().failureShown) {
+            OpenInTextEditor(Ui().mainWindow, LogFilePath(App().gameFolder));
+        }
+        return 0;
+    case IdPause:
+        if (HIWORD(wParam) == STN_CLICKED) {
+            OnPauseLinkPressed();
+        }
         return 0;
     case IdLanguage:
         if (HIWORD(wParam) == CBN_SELCHANGE) {

@@ -5,7 +5,10 @@
 #include "core/text.h"
 #include "ui/controls.h"
 #include "ui/language_box.h"
+#include "ui/main_controls.h"
+#include "ui/pause_control.h"
 #include "ui/status_layout.h"
+#include "update/run_texts.h"
 
 #include <algorithm>
 #include <array>
@@ -67,8 +70,11 @@ void EndFailedRun() {
     SetTextIfChanged(ui.playButton, Pick(L"RETRY", L"TEKRAR DENE"));
     ::EnableWindow(ui.playButton, TRUE);
     ::EnableWindow(ui.repairButton, TRUE);
-    const std::wstring log = JoinPath(JoinPath(App().gameFolder, kDataFolderName), kLogFileName);
+    const std::wstring log = LogFilePath(App().gameFolder);
     SetTextIfChanged(ui.detailLabel, fmt::format(L"{} {}", Pick(L"Details:", L"Ayrıntılar:"), log));
+    // The path opens the log.
+    SetLinkOn(ui.detailLabel, ui.detailLook, true);
+    SetTooltip(ui.detailTip, ui.detailLabel, LogLinkTip(), true);
     ::InvalidateRect(ui.statusLabel, nullptr, TRUE);
     if (App().autoMode) {
         App().exitCode = kExitFailed;
@@ -153,6 +159,9 @@ std::vector<SlotView> BusiestSlots(const UpdateProgress& progress) {
 void ResetProgressDisplay() {
     UiState& ui = Ui();
     ui.failureShown = false;
+    ui.paused = false;
+    SetLinkOn(ui.detailLabel, ui.detailLook, false);
+    SetTooltip(ui.detailTip, ui.detailLabel, LogLinkTip(), false);
     ui.downloadShown = 0;
     ui.sampler = SpeedSampler{};
 }
@@ -166,7 +175,7 @@ void RefreshProgress() {
     int32_t release = 0;
     {
         std::lock_guard guard(progress.lock);
-        status = progress.statusText;
+        status = ShowsPaused(phase) ? PausedText() : progress.statusText;
         clientVersion = progress.clientVersion;
         release = progress.release;
     }
@@ -187,9 +196,16 @@ void RefreshProgress() {
                          CheckDetailText(progress.checkDone.load(), progress.checkTotal.load()));
         break;
     case Phase::Downloading:
-    case Phase::SelfUpdating: {
+    case Phase::SelfUpdating:
+    case Phase::Stopped: {
         const uint64_t bytesDone = progress.bytesDone.load();
         const uint64_t bytesTotal = progress.bytesTotal.load();
+        if (ShowsPaused(phase)) {
+            SetTextIfChanged(ui.detailLabel,
+                             PausedDetailText(bytesDone, bytesTotal, progress.filesDone.load(),
+                                              progress.filesTotal.load()));
+            break;
+        }
         SampleSpeed(ui.sampler, bytesDone, ::GetTickCount64());
         // The bar never goes back within a run.
         ui.downloadShown = ShownDownloadPermille(bytesDone, bytesTotal, ui.downloadShown);
@@ -206,7 +222,8 @@ void RefreshProgress() {
     default:
         break;
     }
-    ShowRows(progress, phase);
+    ShowRows(progress, ShowsPaused(phase) ? Phase::Stopped : phase);
+    RefreshPauseLink(phase);
 
     if (phase == Phase::Done && !::IsWindowEnabled(ui.playButton)) {
         EndGoodRun();
@@ -223,6 +240,7 @@ void RefreshLabels() {
     SetTextIfChanged(ui.playButton,
                      phase == Phase::Failed ? Pick(L"RETRY", L"TEKRAR DENE") : Pick(L"PLAY", L"BAŞLAT"));
     SetTextIfChanged(ui.languageLabel, Pick(L"Game language", L"Oyun dili"));
+    SetTooltip(ui.detailTip, ui.detailLabel, LogLinkTip(), ui.detailLook.on);
     if (phase == Phase::Done) {
         UpdateProgress& progress = Progress();
         std::lock_guard guard(progress.lock);

@@ -17,6 +17,7 @@ constexpr int kBarTop = 168;
 constexpr int kBarHeight = 16;
 constexpr int kDetailTop = 190;
 constexpr int kDetailHeight = 20;
+constexpr int kPauseLinkWidth = 100;
 // The language label, the highest of the controls at the bottom.
 constexpr int kBottomControlsTop = 372;
 
@@ -59,6 +60,8 @@ StatusLayout LayoutForStatus(double scale, int textHeight) {
     StatusLayout layout{Box(scale, kStatusTop, kStatusHeight, 0), Box(scale, kBarTop, kBarHeight, shift),
                         Box(scale, kDetailTop, kDetailHeight, shift)};
     layout.status.bottom += shift;
+    layout.pauseLink = layout.detail;
+    layout.pauseLink.left = layout.detail.right - ScaleBy(kPauseLinkWidth, scale);
     return layout;
 }
 
@@ -76,10 +79,16 @@ void FitStatusLabel() {
     WindowDcScope dc(ui.statusLabel);
     const SIZE size = WrappedTextSize(dc.Dc(), ui.textFont, std::wstring(text, static_cast<size_t>(length)),
                                       StatusWidth(ui.scale));
-    const StatusLayout layout = LayoutForStatus(ui.scale, size.cy);
+    StatusLayout layout = LayoutForStatus(ui.scale, size.cy);
+    if (ui.pauseLink != nullptr && ::IsWindowVisible(ui.pauseLink)) {
+        layout.detail.right = layout.pauseLink.left;
+    }
     MoveTo(ui.statusLabel, layout.status);
     MoveTo(ui.mainBar, layout.mainBar);
     MoveTo(ui.detailLabel, layout.detail);
+    if (ui.pauseLink != nullptr) {
+        MoveTo(ui.pauseLink, layout.pauseLink);
+    }
 }
 
 } // namespace Orv

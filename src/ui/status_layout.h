@@ -14,6 +14,7 @@ struct StatusLayout {
     RECT status{};
     RECT mainBar{};
     RECT detail{};
+    RECT pauseLink{}; // the right end of the detail line's row
 };
 
 // The size a text takes in the font when it wraps at the width as the status label wraps it.
@@ -30,8 +31,8 @@ StatusLayout LayoutForStatus(double scale, int textHeight);
 // The lowest pixel row the detail line may reach at the scale: the top of the controls at the bottom.
 int StatusRoomBottom(double scale);
 
-// Measures the status label's text in its font and moves the three controls where LayoutForStatus puts
-// them, when they are elsewhere.
+// Measures the status label's text in its font and moves the controls where LayoutForStatus puts them,
+// when they are elsewhere; while the Pause link is shown, the detail line ends where the link begins.
 void FitStatusLabel();
 
 } // namespace Orv

@@ -19,20 +19,21 @@ int Scale(int length) {
     return ScaleBy(length, uiState.scale);
 }
 
-HFONT MakeFontAt(int size, int weight, double scale) {
-    return ::CreateFontW(-ScaleBy(size, scale), 0, 0, 0, weight, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                         OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH,
-                         L"Segoe UI");
+HFONT MakeFontAt(int size, int weight, double scale, bool underline) {
+    return ::CreateFontW(-ScaleBy(size, scale), 0, 0, 0, weight, FALSE, underline ? TRUE : FALSE, FALSE,
+                         DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                         DEFAULT_PITCH, L"Segoe UI");
 }
 
-HFONT MakeFont(int size, int weight) {
-    return MakeFontAt(size, weight, uiState.scale);
+HFONT MakeFont(int size, int weight, bool underline) {
+    return MakeFontAt(size, weight, uiState.scale, underline);
 }
 
 void CreateFontsAndBrushes() {
     uiState.titleFont = MakeFont(34, FW_BOLD);
     uiState.textFont = MakeFont(kTextFontSize, FW_NORMAL);
     uiState.smallFont = MakeFont(13, FW_NORMAL);
+    uiState.linkFont = MakeFont(13, FW_NORMAL, true);
     uiState.bigFont = MakeFont(20, FW_BOLD);
     uiState.backgroundBrush = ::CreateSolidBrush(Colour::Background);
     uiState.panelBrush = ::CreateSolidBrush(Colour::Panel);

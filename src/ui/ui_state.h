@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "lang/language_list.h"
+#include "ui/link_label.h"
 
 #include <cstdint>
 #include <vector>
@@ -35,6 +36,8 @@ enum ControlId : int {
     IdInstallFolder = 105,
     IdDesktopShortcut = 106,
     IdLanguage = 107,
+    IdDetails = 108,
+    IdPause = 109,
 };
 
 inline constexpr const wchar_t* kWindowClass = L"OrvaneLauncher";
@@ -60,6 +63,7 @@ struct UiState {
     HFONT titleFont = nullptr;
     HFONT textFont = nullptr;
     HFONT smallFont = nullptr;
+    HFONT linkFont = nullptr; // the small font, underlined: a link under the mouse
     HFONT bigFont = nullptr;
     HBRUSH backgroundBrush = nullptr;
     HBRUSH panelBrush = nullptr;
@@ -69,6 +73,10 @@ struct UiState {
     HWND statusLabel = nullptr;
     HWND mainBar = nullptr;
     HWND detailLabel = nullptr;
+    HWND pauseLink = nullptr;
+    HWND detailTip = nullptr; // the tooltip of the log's path after a failure
+    LinkLook detailLook;      // the detail line is a link to the log after a failure
+    LinkLook pauseLook;
     HWND rowLabels[kRows] = {};
     HWND rowBars[kRows] = {};
     HWND repairButton = nullptr;
@@ -88,6 +96,8 @@ struct UiState {
 
     // Memory of the progress display.
     bool failureShown = false;
+    bool paused = false;        // the player paused the run; it has been asked to stop
+    bool resumeWanted = false;  // Resume was pressed before the paused run had ended
     uint32_t downloadShown = 0; // the download bar's highest position in this run, in thousandths
     SpeedSampler sampler;
 };
@@ -100,13 +110,13 @@ int ScaleBy(int length, double scale);
 int Scale(int length);
 
 // "Segoe UI" at the given 96-dpi character height and weight, at a scale or at the window's.
-HFONT MakeFontAt(int size, int weight, double scale);
-HFONT MakeFont(int size, int weight);
+HFONT MakeFontAt(int size, int weight, double scale, bool underline = false);
+HFONT MakeFont(int size, int weight, bool underline = false);
 
 // The text font's size and weight: the status line's font.
 inline constexpr int kTextFontSize = 16;
 
-// The four fonts and the two brushes, in the order title, text, small, big; background, panel.
+// The fonts and the two brushes, in the order title, text, small, link, big; background, panel.
 void CreateFontsAndBrushes();
 
 } // namespace Orv

@@ -35,7 +35,7 @@ void StartUpdate(bool repair) {
     UpdateProgress& progress = Progress();
     if (app.updateThread.joinable()) {
         const Phase phase = progress.phase.load();
-        if (phase != Phase::Done && phase != Phase::Failed) {
+        if (phase != Phase::Done && phase != Phase::Failed && phase != Phase::Stopped) {
             return;
         }
         app.updateThread.join();
@@ -55,6 +55,9 @@ void StartUpdate(bool repair) {
     const std::terminate_handler previous = std::set_terminate(ThreadNotCreated);
     app.updateThread = std::jthread([params = std::move(params)](std::stop_token stopToken) mutable {
         UpdateRun(std::move(params), Progress(), stopToken);
+        if (stopToken.stop_requested()) {
+            EndStoppedRun(Progress());
+        }
     });
     std::set_terminate(previous);
 }

@@ -33,6 +33,10 @@ std::wstring DoneText(bool downloaded) {
                       : Pick(L"The game is up to date. Have fun!", L"Oyun güncel. İyi eğlenceler!");
 }
 
+std::wstring PausedText() {
+    return Pick(L"Update paused.", L"Güncelleme duraklatıldı.");
+}
+
 std::wstring UnreachableText(const std::wstring& reason) {
     return fmt::format(
         L"{}\n{}", Pick(L"Cannot reach the update server.", L"Güncelleme sunucusuna ulaşılamadı."), reason);

@@ -12,6 +12,8 @@ std::wstring SelfUpdatingText();
 std::wstring CheckingText(bool repair);
 std::wstring DownloadingText(uint64_t files, uint64_t bytes);
 std::wstring DoneText(bool downloaded);
+// The player paused the download.
+std::wstring PausedText();
 
 // A failed run's status line: what failed, a line break, and why.
 std::wstring UnreachableText(const std::wstring& reason);

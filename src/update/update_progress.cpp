@@ -29,6 +29,13 @@ void SetStatus(UpdateProgress& progress, const std::wstring& text, bool log) {
     progress.statusText = text;
 }
 
+void EndStoppedRun(UpdateProgress& progress) {
+    const Phase phase = progress.phase.load();
+    if (phase != Phase::Done && phase != Phase::Failed && phase != Phase::Restarting) {
+        progress.phase.store(Phase::Stopped);
+    }
+}
+
 void Fail(UpdateProgress& progress, const std::wstring& text) {
     SetStatus(progress, text, true);
     progress.phase.store(Phase::Failed);

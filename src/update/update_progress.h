@@ -21,6 +21,7 @@ enum class Phase : int32_t {
     Done = 6,
     Failed = 7,
     Restarting = 8,
+    Stopped = 9, // the run was asked to stop and has ended; what it downloaded in part stays
 };
 
 // One download worker's current file.
@@ -75,6 +76,10 @@ uint32_t ShownDownloadPermille(uint64_t done, uint64_t total, uint32_t shownBefo
 
 // The one process-wide record.
 UpdateProgress& Progress();
+
+// The run has ended after it was asked to stop: Stopped, unless it had already come to an end of its own
+// (Done, Failed, or Restarting into the new launcher).
+void EndStoppedRun(UpdateProgress& progress);
 
 // Logs the text (when asked), then replaces the status line.
 void SetStatus(UpdateProgress& progress, const std::wstring& text, bool log = true);

@@ -83,6 +83,67 @@ bool ClickControl(HWND window, int id) {
     return ::PostMessageW(control, BM_CLICK, 0, 0) != FALSE;
 }
 
+namespace {
+
+// The middle of the control with the id, in its own client area; false when there is no such control.
+bool MiddleOf(HWND window, int id, HWND* control, POINT* middle) {
+    *control = ::GetDlgItem(window, id);
+    RECT box{};
+    if (*control == nullptr || !::GetClientRect(*control, &box)) {
+        return false;
+    }
+    *middle = {box.right / 2, box.bottom / 2};
+    return true;
+}
+
+struct TitleRequest {
+    const std::wstring* part;
+    HWND found;
+};
+
+BOOL CALLBACK FindTitled(HWND window, LPARAM param) {
+    auto* request = reinterpret_cast<TitleRequest*>(param);
+    wchar_t title[512] = {};
+    ::GetWindowTextW(window, title, 512);
+    if (::IsWindowVisible(window) && std::wstring(title).find(*request->part) != std::wstring::npos) {
+        request->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+bool ClickLabel(HWND window, int id) {
+    HWND control = nullptr;
+    POINT middle{};
+    if (!MiddleOf(window, id, &control, &middle)) {
+        return false;
+    }
+    const LPARAM at = MAKELPARAM(middle.x, middle.y);
+    return ::PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at) != FALSE &&
+           ::PostMessageW(control, WM_LBUTTONUP, 0, at) != FALSE;
+}
+
+bool PointAt(HWND window, int id) {
+    HWND control = nullptr;
+    POINT middle{};
+    if (!MiddleOf(window, id, &control, &middle)) {
+        return false;
+    }
+    ::ClientToScreen(control, &middle);
+    return ::SetCursorPos(middle.x, middle.y) != FALSE;
+}
+
+HWND FindWindowTitled(const std::wstring& part, DWORD* pid) {
+    TitleRequest request{&part, nullptr};
+    ::EnumWindows(FindTitled, reinterpret_cast<LPARAM>(&request));
+    if (request.found != nullptr && pid != nullptr) {
+        ::GetWindowThreadProcessId(request.found, pid);
+    }
+    return request.found;
+}
+
 bool CloseWindow(HWND window) {
     return ::PostMessageW(window, WM_CLOSE, 0, 0) != FALSE;
 }

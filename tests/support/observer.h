@@ -30,6 +30,15 @@ std::wstring ControlText(HWND control);
 // Clicks the control with the id like a user would (nothing happens when it is disabled).
 bool ClickControl(HWND window, int id);
 
+// Clicks a label with the id as the mouse does, at its middle.
+bool ClickLabel(HWND window, int id);
+
+// Puts the mouse pointer over the middle of the control with the id.
+bool PointAt(HWND window, int id);
+
+// A visible top-level window whose title contains the text, and its process id.
+HWND FindWindowTitled(const std::wstring& part, DWORD* pid = nullptr);
+
 // Asks the window to close, as the close box does.
 bool CloseWindow(HWND window);
 

@@ -14,7 +14,7 @@ std::atomic<int> counter{0};
 
 // Child controls in creation order: version, status, bar, detail, four rows of label and bar,
 // Repair, Game folder, PLAY, language label, language list.
-constexpr size_t kControls = 17;
+constexpr size_t kControls = 18;
 constexpr size_t kFirstRow = 4;
 
 BOOL CALLBACK CollectSampleClient(HWND window, LPARAM param) {
@@ -161,6 +161,7 @@ WindowView LauncherWindow::Look(HWND window) const {
     view.languageLabel = controls[15].text;
     view.language = controls[16].text;
     view.languageEnabled = controls[16].enabled;
+    view.pauseLink = controls[17].visible ? controls[17].text : L"";
     view.complete = true;
     return view;
 }

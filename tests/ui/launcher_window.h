@@ -31,7 +31,8 @@ struct WindowView {
     std::wstring languageLabel;
     std::wstring language; // the selected language entry
     bool languageEnabled = false;
-    bool complete = false; // every control was there
+    std::wstring pauseLink; // the text of the Pause link; empty while it is hidden
+    bool complete = false;  // every control was there
 };
 
 class LauncherWindow : public MirrorTest {

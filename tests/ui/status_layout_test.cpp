@@ -42,10 +42,11 @@ std::vector<std::wstring> TransferReasons() {
 
 // Every status line the window shows, in the UI language of the moment.
 std::vector<std::wstring> StatusLines() {
-    std::vector<std::wstring> lines = {
-        PreparingText(),     GettingVersionText(), SelfUpdatingText(),
-        CheckingText(false), CheckingText(true),   DownloadingText(123456, 5690000000000ULL),
-        DoneText(true),      DoneText(false),      NoSpaceText(5690000000000ULL, 1230000000000ULL)};
+    std::vector<std::wstring> lines = {PreparingText(),    GettingVersionText(),
+                                       SelfUpdatingText(), CheckingText(false),
+                                       CheckingText(true), DownloadingText(123456, 5690000000000ULL),
+                                       DoneText(true),     DoneText(false),
+                                       PausedText(),       NoSpaceText(5690000000000ULL, 1230000000000ULL)};
     std::vector<std::wstring> unreachable = TransferReasons();
     unreachable.push_back(NoServerText());
     const ReleaseTrust trust{"AAAA", 7};

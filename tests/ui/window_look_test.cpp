@@ -119,7 +119,7 @@ TEST_F(WindowLook, TheFailureOfAnUnreachableServerIsReadableWholeInBothLanguages
         ASSERT_TRUE(WaitForView(
             window, [](const WindowView& v) { return v.playEnabled; }, Support::kRunLimit));
         const std::vector<Support::ControlInfo> controls = Support::ListControls(window);
-        ASSERT_EQ(controls.size(), 17U);
+        ASSERT_EQ(controls.size(), 18U);
         const Support::ControlInfo& status = controls[1];
         EXPECT_EQ(status.text.substr(0, status.text.find(L'\n') + 1),
                   turkish ? L"Güncelleme sunucusuna ulaşılamadı.\n" : L"Cannot reach the update server.\n");

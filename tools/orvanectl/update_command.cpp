@@ -50,6 +50,8 @@ const wchar_t* PhaseName(Phase phase) {
         return L"failed";
     case Phase::Restarting:
         return L"restarting";
+    case Phase::Stopped:
+        return L"stopped";
     }
     return L"?";
 }
