@@ -2,6 +2,7 @@
 
 #include "core/text.h"
 #include "ui/controls.h"
+#include "ui/notes_view.h"
 #include "ui/ui_state.h"
 #include "update/run_texts.h"
 
@@ -32,6 +33,7 @@ void CreateMainControls() {
     ui.languageBox = CreateControl(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 318, 392,
                                    180, 300, IdLanguage);
     ::SetWindowTheme(ui.languageBox, L"DarkMode_CFD", nullptr);
+    CreateNotesView();
     ::EnableWindow(ui.playButton, FALSE);
     ::EnableWindow(ui.repairButton, FALSE);
 }

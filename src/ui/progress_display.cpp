@@ -5,6 +5,7 @@
 #include "core/text.h"
 #include "ui/controls.h"
 #include "ui/language_box.h"
+#include "ui/notes_view.h"
 #include "ui/status_layout.h"
 
 #include <algorithm>
@@ -52,6 +53,13 @@ void ShowRows(UpdateProgress& progress, Phase phase) {
 
 void EndGoodRun() {
     UiState& ui = Ui();
+    UpdateProgress& progress = Progress();
+    std::wstring notes;
+    {
+        std::lock_guard guard(progress.lock);
+        notes = progress.notes;
+    }
+    ShowNotes(notes);
     FillLanguageList();
     ::EnableWindow(ui.playButton, TRUE);
     ::EnableWindow(ui.repairButton, TRUE);

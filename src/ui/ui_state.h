@@ -35,6 +35,7 @@ enum ControlId : int {
     IdInstallFolder = 105,
     IdDesktopShortcut = 106,
     IdLanguage = 107,
+    IdNotes = 110,
 };
 
 inline constexpr const wchar_t* kWindowClass = L"OrvaneLauncher";
@@ -76,6 +77,7 @@ struct UiState {
     HWND playButton = nullptr;
     HWND languageLabel = nullptr;
     HWND languageBox = nullptr;
+    HWND notesView = nullptr; // the release's notes, shown once a run has ended well
 
     // Setup mode.
     HWND folderEdit = nullptr;
