@@ -3,6 +3,7 @@
 #include "core/text.h"
 #include "ui/controls.h"
 #include "ui/link_label.h"
+#include "ui/notes_view.h"
 #include "ui/ui_state.h"
 #include "update/run_texts.h"
 
@@ -41,6 +42,7 @@ void CreateMainControls() {
     ui.languageBox = CreateControl(L"COMBOBOX", L"", CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 318, 392,
                                    180, 300, IdLanguage);
     ::SetWindowTheme(ui.languageBox, L"DarkMode_CFD", nullptr);
+    CreateNotesView();
     ::EnableWindow(ui.playButton, FALSE);
     ::EnableWindow(ui.repairButton, FALSE);
     // At the right end of the detail line, shown while files download.

@@ -84,6 +84,10 @@ LRESULT ControlColour(HDC dc, HWND control) {
         text = Colour::Accent;
     } else if (control != nullptr && control == ui.shortcutCheck) {
         text = Colour::Text;
+    } else if (control != nullptr && control == ui.notesView) {
+        // An edit control draws its text over what is there when it scrolls: it fills behind it.
+        ::SetBkMode(dc, OPAQUE);
+        text = Colour::Text;
     }
     ::SetTextColor(dc, text);
     return reinterpret_cast<LRESULT>(versionLine ? ui.panelBrush : ui.backgroundBrush);

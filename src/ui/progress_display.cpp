@@ -7,6 +7,7 @@
 #include "ui/language_box.h"
 #include "ui/main_controls.h"
 #include "ui/pause_control.h"
+#include "ui/notes_view.h"
 #include "ui/status_layout.h"
 #include "update/run_texts.h"
 
@@ -55,6 +56,13 @@ void ShowRows(UpdateProgress& progress, Phase phase) {
 
 void EndGoodRun() {
     UiState& ui = Ui();
+    UpdateProgress& progress = Progress();
+    std::wstring notes;
+    {
+        std::lock_guard guard(progress.lock);
+        notes = progress.notes;
+    }
+    ShowNotes(notes);
     FillLanguageList();
     ::EnableWindow(ui.playButton, TRUE);
     ::EnableWindow(ui.repairButton, TRUE);

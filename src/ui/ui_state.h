@@ -38,6 +38,7 @@ enum ControlId : int {
     IdLanguage = 107,
     IdDetails = 108,
     IdPause = 109,
+    IdNotes = 110,
 };
 
 inline constexpr const wchar_t* kWindowClass = L"OrvaneLauncher";
@@ -84,6 +85,7 @@ struct UiState {
     HWND playButton = nullptr;
     HWND languageLabel = nullptr;
     HWND languageBox = nullptr;
+    HWND notesView = nullptr; // the release's notes, shown once a run has ended well
 
     // Setup mode.
     HWND folderEdit = nullptr;

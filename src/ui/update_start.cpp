@@ -8,6 +8,7 @@
 #include "install/process_launch.h"
 #include "partners/game_client.h"
 #include "ui/controls.h"
+#include "ui/notes_view.h"
 #include "ui/progress_display.h"
 #include "ui/ui_state.h"
 #include "update/update_run.h"
@@ -41,6 +42,7 @@ void StartUpdate(bool repair) {
         app.updateThread.join();
     }
     ResetProgressDisplay();
+    HideNotes();
     ::EnableWindow(ui.playButton, FALSE);
     ::EnableWindow(ui.repairButton, FALSE);
     SetTextIfChanged(ui.playButton, Pick(L"PLAY", L"BAŞLAT"));

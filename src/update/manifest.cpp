@@ -154,6 +154,8 @@ std::optional<std::wstring> ParseKeyLine(std::string_view key, std::string_view 
         manifest.server = Utf8ToWide(value);
     } else if (key == "launch") {
         manifest.launch = Utf8ToWide(value);
+    } else if (key == "notes") {
+        manifest.notes = Utf8ToWide(value);
     } else if (key == "launcher") {
         manifest.launcher = Utf8ToWide(value);
     } else if (key == "created") {
@@ -181,19 +183,22 @@ std::wstring PrintablePath(std::wstring path) {
     return path;
 }
 
-std::optional<std::wstring> LaunchProblem(const Manifest& manifest) {
-    std::wstring launch = manifest.launch;
-    std::replace(launch.begin(), launch.end(), L'/', L'\\');
-    if (IsRefusedPath(launch)) {
+std::optional<std::wstring> ReleaseFileProblem(const Manifest& manifest, std::wstring path) {
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    if (IsRefusedPath(path)) {
         return std::wstring(L"not a path inside the game folder");
     }
     for (const FileEntry& file : manifest.files) {
-        if (::CompareStringOrdinal(file.path.c_str(), static_cast<int>(file.path.size()), launch.c_str(),
-                                   static_cast<int>(launch.size()), TRUE) == CSTR_EQUAL) {
+        if (::CompareStringOrdinal(file.path.c_str(), static_cast<int>(file.path.size()), path.c_str(),
+                                   static_cast<int>(path.size()), TRUE) == CSTR_EQUAL) {
             return std::nullopt;
         }
     }
     return std::wstring(L"no file of the release");
+}
+
+std::optional<std::wstring> LaunchProblem(const Manifest& manifest) {
+    return ReleaseFileProblem(manifest, manifest.launch);
 }
 
 Outcome<Manifest> ParseManifest(std::string text) {

@@ -52,6 +52,7 @@ struct Manifest {
     std::wstring clientVersion;
     std::wstring server;
     std::wstring launch;
+    std::wstring notes; // the release's notes: a file of the release, as written; empty: none
     std::wstring launcher;
     std::wstring created;
     std::wstring expires; // UTC "YYYY-MM-DDTHH:MM:SSZ" after which a signed release is refused
@@ -72,6 +73,10 @@ std::wstring ReleasePathOf(std::string_view utf8);
 
 // The path with every control character shown as U+FFFD, for messages and log lines.
 std::wstring PrintablePath(std::wstring path);
+
+// Why the path (as a manifest writes it, "/" or "\\") names no file of the release: a refused path, or no
+// file of the release in any letter case; nothing when it names one.
+std::optional<std::wstring> ReleaseFileProblem(const Manifest& manifest, std::wstring path);
 
 // Why the manifest's `launch` cannot be started (a refused path, or no file of the release), or
 // nothing when it names a file of the release (any letter case). Not used for an empty `launch`.

@@ -54,6 +54,8 @@ struct UpdateProgress {
     // The manifest paths of the files the check found to need a download (missing, changed or, in a
     // repair, damaged); set once the check has ended.
     std::vector<std::wstring> toDownload;
+    // The release's notes with CR LF line ends, set as the run ends with Done; empty: none to show.
+    std::wstring notes;
 };
 
 // Counters shared by many threads must be whole 64-bit values on a 32-bit target as well.

@@ -15,6 +15,7 @@
 #include "update/mirrors.h"
 #include "update/object_stage.h"
 #include "update/pack/pack_source.h"
+#include "update/release_notes.h"
 #include "update/patch/patch_plan.h"
 #include "update/run_texts.h"
 #include "update/trust/release_trust.h"
@@ -53,6 +54,15 @@ void Finish(const UpdateParams& params, UpdateProgress& progress, const Manifest
     KeepReleaseFloor(params.releaseKey, params.gameFolder, manifest.release);
     Register(params.gameFolder, manifest.clientVersion);
     RemoveTree(downloader.DownloadFolder());
+    // Every file of the release is verified by now, the notes file among them.
+    Outcome<std::wstring> notes = ReleaseNotes(manifest, params.gameFolder);
+    if (!notes) {
+        Log(notes.message);
+    }
+    {
+        std::lock_guard guard(progress.lock);
+        progress.notes = notes ? std::move(*notes.value) : std::wstring();
+    }
     SetStatus(progress, DoneText(downloaded));
     progress.phase.store(Phase::Done);
 }
@@ -106,6 +116,7 @@ void UpdateRun(UpdateParams params, UpdateProgress& progress, std::stop_token st
     {
         std::lock_guard guard(progress.lock);
         progress.toDownload.clear();
+        progress.notes.clear();
     }
     progress.phase.store(Phase::Starting);
     SetStatus(progress, GettingVersionText());

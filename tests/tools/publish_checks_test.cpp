@@ -108,5 +108,28 @@ TEST(ReleaseNames, EveryNameThatCannotBePublishedIsListedInOneRun) {
     EXPECT_FALSE(Support::Exists(root / L"mirror"));
 }
 
+TEST(Notes, TheKeyNamesTheFileOfTheReleaseAndABadFileIsRefused) {
+    TempFolder root;
+    WriteFileBytes(root / L"game\\News\\Patch.txt", "\xEF\xBB\xBFYeni harita\r\n");
+    WriteFileBytes(root / L"game\\long.txt", std::string(65537, 'a'));
+    WriteFileBytes(root / L"game\\latin1.txt", "d\xFCzeltmeler\n");
+    const std::pair<const wchar_t*, const char*> refused[]{
+        {L"long.txt", "(longer than 64 KiB)"},
+        {L"latin1.txt", "(not UTF-8 text)"},
+        {L"gone.txt", "names no file of the release"},
+    };
+    for (const auto& [file, why] : refused) {
+        const RunResult run =
+            PublishAs(root / L"game", root / L"mirror", {L"--client-version", L"1", L"--notes", file});
+        EXPECT_EQ(run.exitCode, 1U);
+        EXPECT_NE(run.output.find(why), std::string::npos) << run.output;
+        EXPECT_FALSE(Support::Exists(root / L"mirror"));
+    }
+    const RunResult run = PublishAs(root / L"game", root / L"mirror",
+                                    {L"--client-version", L"1", L"--notes", L"news\\patch.TXT"});
+    ASSERT_EQ(run.exitCode, 0U) << run.output;
+    EXPECT_EQ(Support::ReadManifest(root / L"mirror").notes, L"News/Patch.txt");
+}
+
 } // namespace
 } // namespace Orv

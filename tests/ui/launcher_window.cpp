@@ -13,8 +13,8 @@ namespace {
 std::atomic<int> counter{0};
 
 // Child controls in creation order: version, status, bar, detail, four rows of label and bar,
-// Repair, Game folder, PLAY, language label, language list.
-constexpr size_t kControls = 18;
+// Repair, Game folder, PLAY, language label, language list, the release's notes, the Pause link.
+constexpr size_t kControls = 19;
 constexpr size_t kFirstRow = 4;
 
 BOOL CALLBACK CollectSampleClient(HWND window, LPARAM param) {
@@ -161,7 +161,9 @@ WindowView LauncherWindow::Look(HWND window) const {
     view.languageLabel = controls[15].text;
     view.language = controls[16].text;
     view.languageEnabled = controls[16].enabled;
-    view.pauseLink = controls[17].visible ? controls[17].text : L"";
+    view.notes = controls[17].text;
+    view.notesShown = controls[17].visible;
+    view.pauseLink = controls[18].visible ? controls[18].text : L"";
     view.complete = true;
     return view;
 }

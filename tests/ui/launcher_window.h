@@ -31,6 +31,8 @@ struct WindowView {
     std::wstring languageLabel;
     std::wstring language; // the selected language entry
     bool languageEnabled = false;
+    std::wstring notes; // the release's notes as the notes control holds them
+    bool notesShown = false;
     std::wstring pauseLink; // the text of the Pause link; empty while it is hidden
     bool complete = false;  // every control was there
 };

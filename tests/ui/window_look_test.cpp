@@ -119,7 +119,7 @@ TEST_F(WindowLook, TheFailureOfAnUnreachableServerIsReadableWholeInBothLanguages
         ASSERT_TRUE(WaitForView(
             window, [](const WindowView& v) { return v.playEnabled; }, Support::kRunLimit));
         const std::vector<Support::ControlInfo> controls = Support::ListControls(window);
-        ASSERT_EQ(controls.size(), 18U);
+        ASSERT_EQ(controls.size(), 19U);
         const Support::ControlInfo& status = controls[1];
         EXPECT_EQ(status.text.substr(0, status.text.find(L'\n') + 1),
                   turkish ? L"Güncelleme sunucusuna ulaşılamadı.\n" : L"Cannot reach the update server.\n");
@@ -150,6 +150,48 @@ TEST_F(WindowLook, TheFailureOfAnUnreachableServerIsReadableWholeInBothLanguages
         ASSERT_TRUE(Support::CloseWindow(window));
         EXPECT_TRUE(started.back().WaitExit(Support::kExitLimit).has_value());
     }
+}
+
+// The release's notes take the room of the download rows once the run has ended well; a run of a release
+// without notes leaves none.
+TEST_F(WindowLook, TheReleaseNotesShowBelowTheDetailLineAfterTheRun) {
+    Support::WriteFileBytes(source / L"notes.txt", "Release 1\nNew: the harbour map\nFixed: İ ı ş ğ\n");
+    Publish(1, {L"--notes", L"notes.txt"});
+    HWND window = Open();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(WaitForDone(window));
+    WindowView view;
+    EXPECT_TRUE(WaitForView(
+        window, [](const WindowView& v) { return v.notesShown; }, 10s, &view));
+    EXPECT_EQ(view.notes, L"Release 1\r\nNew: the harbour map\r\nFixed: İ ı ş ğ\r\n");
+    const std::vector<Support::ControlInfo> controls = Support::ListControls(window);
+    ASSERT_EQ(controls.size(), 19U);
+    const Support::ControlInfo& notes = controls[17];
+    EXPECT_EQ(notes.id, IdNotes);
+    // Between the detail line and the language label, as wide as the lines above it.
+    EXPECT_GE(notes.place.top, controls[3].place.bottom);
+    EXPECT_LE(notes.place.bottom, controls[15].place.top);
+    EXPECT_EQ(notes.place.left, controls[3].place.left);
+    EXPECT_EQ(notes.place.right, controls[3].place.right);
+    // A click puts the keyboard in the notes; Tab takes it on to the next control, as from any other.
+    const auto focus = [&] {
+        GUITHREADINFO info{sizeof info, 0, {}, {}, {}, {}, {}, {}, {}};
+        return ::GetGUIThreadInfo(::GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus
+                                                                                      : nullptr;
+    };
+    ::PostMessageW(notes.handle, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    ::PostMessageW(notes.handle, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    EXPECT_TRUE(Support::WaitUntil([&] { return focus() == notes.handle; }, 10s));
+    ::PostMessageW(notes.handle, WM_KEYDOWN, VK_TAB, 0);
+    EXPECT_TRUE(Support::WaitUntil([&] { return focus() == controls[16].handle; }, 10s));
+
+    Publish(2);
+    ASSERT_TRUE(Support::ClickControl(window, IdRepair));
+    EXPECT_TRUE(WaitForView(
+        window, [](const WindowView& v) { return v.playEnabled && v.version.ends_with(L"release 2"); },
+        Support::kRunLimit, &view));
+    EXPECT_FALSE(view.notesShown);
+    EXPECT_EQ(view.notes, L"");
 }
 
 } // namespace

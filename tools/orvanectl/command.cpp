@@ -203,8 +203,8 @@ Outcome<Ok> ParsePublish(const OptionReader& reader, Command& command) {
     for (const Text& text :
          {Text{L"--release", &release, true}, Text{L"--client-version", &request.clientVersion, false},
           Text{L"--server", &request.server, false}, Text{L"--launch", &request.launch, false},
-          Text{L"--launcher", &request.launcherFile, false}, Text{L"--sign", &request.signingKeyFile, false},
-          Text{L"--valid-days", &validDays, false}}) {
+          Text{L"--notes", &request.notes, false}, Text{L"--launcher", &request.launcherFile, false},
+          Text{L"--sign", &request.signingKeyFile, false}, Text{L"--valid-days", &validDays, false}}) {
         auto value = reader.Single(text.option);
         if (!value) {
             return Failure(value.message);
@@ -329,8 +329,8 @@ const std::vector<CommandRow>& Commands() {
     static const std::vector<CommandRow> commands{
         {CommandKind::Publish,
          L"publish",
-         {L"--release", L"--client-version", L"--server", L"--launch", L"--launcher", L"--keep", L"--sign",
-          L"--valid-days"},
+         {L"--release", L"--client-version", L"--server", L"--launch", L"--notes", L"--launcher", L"--keep",
+          L"--sign", L"--valid-days"},
          {L"--no-packs", L"--force"},
          false,
          ParsePublish},

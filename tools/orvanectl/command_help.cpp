@@ -20,8 +20,9 @@ const std::vector<CommandHelp>& Helps() {
     static const std::vector<CommandHelp> helps{
         {CommandKind::Publish,
          LR"(orvanectl publish <game-folder> <mirror-root> --release N [--client-version V]
-                    [--server S] [--launch P] [--launcher FILE] [--keep GLOB]...
-                    [--sign KEY-FILE [--valid-days N]] [--no-packs] [--force])",
+                    [--server S] [--launch P] [--notes FILE] [--launcher FILE]
+                    [--keep GLOB]... [--sign KEY-FILE [--valid-days N]] [--no-packs]
+                    [--force])",
          L"publish a game folder as a release into a mirror folder",
          LR"(Publishes the game folder as release N into the mirror root: one object per
 distinct content in <mirror-root>\objects (zlib-compressed as "<sha256>.z" when
@@ -64,6 +65,11 @@ publish (exit code 130) with manifest.txt as it was.
   --server S           the "server" value of the manifest (left out when not given)
   --launch P           the program the launcher's PLAY button starts, relative to
                        the game folder (left out when not given: the launcher's default)
+  --notes FILE         the release's notes: a file of the release (FILE relative to the
+                       game folder, any letter case) that launchers show in their window
+                       once the game is up to date (launchers from before the option
+                       ignore it). Publish refuses a FILE that is not UTF-8 text (a
+                       leading byte order mark is fine) or is larger than 64 KiB.
   --launcher FILE      publish FILE (absolute, or relative to the current folder) as the
                        launcher: it becomes "Orvane.exe" at the top of the release, kind
                        "s", and an Orvane.exe at the top of the game folder is left out.

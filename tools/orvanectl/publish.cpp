@@ -46,6 +46,7 @@ struct Collected {
     std::vector<ReleaseFile> files;
     std::wstring mirrorRoot;
     std::wstring versionFile; // the client's version file at the top of the release; empty when none
+    std::wstring notes;       // the release path of the notes file; empty when none
 };
 
 // The files of the release with their kinds, before hashing.
@@ -147,6 +148,13 @@ Outcome<Collected> CollectFiles(const PublishRequest& request, const LineSink& s
                             file.path, file.path.size(), folder));
         }
     }
+    if (!request.notes.empty()) {
+        auto notes = ReleaseNotesPath(request.notes, named);
+        if (!notes) {
+            return Result::Failure(notes.message);
+        }
+        collected.notes = std::move(*notes.value);
+    }
     if (!request.launch.empty()) {
         const std::wstring launch = SlashPath(request.launch);
         const bool listed =
@@ -189,14 +197,15 @@ Outcome<Ok> Stopped() {
 }
 
 // The new release as the launcher's parser would read it, for comparing with the mirror's.
-Manifest NewRelease(const PublishRequest& request, const std::wstring& clientVersion,
-                    const std::vector<ReleaseFile>& files) {
+Manifest NewRelease(const PublishRequest& request, const Collected& collected,
+                    const std::wstring& clientVersion) {
     Manifest release;
     release.release = request.release;
     release.clientVersion = clientVersion;
     release.server = request.server;
     release.launch = request.launch;
-    for (const ReleaseFile& file : files) {
+    release.notes = collected.notes;
+    for (const ReleaseFile& file : collected.files) {
         FileEntry entry;
         entry.path = ReleasePathOf(WideToUtf8(file.path));
         entry.sha256 = file.digest.sha256;
@@ -248,8 +257,8 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
     if (auto hashed = HashFiles(files, say, cancel); !hashed) {
         return Result::Failure(cancel.stop_requested() ? Stopped().message : hashed.message);
     }
-    if (auto same = CheckSameRelease(served, mirrorRoot, NewRelease(request, *clientVersion.value, files),
-                                     request.force);
+    if (auto same = CheckSameRelease(
+            served, mirrorRoot, NewRelease(request, *collected.value, *clientVersion.value), request.force);
         !same) {
         return Result::Failure(same.message);
     }
@@ -358,8 +367,9 @@ Outcome<PublishSummary> Publish(const PublishRequest& request, const LineSink& s
     }
 
     const uint64_t now = UtcNow();
-    ReleaseHeader header{request.release, *clientVersion.value, request.server,
-                         request.launch,  UtcTimestamp(now),    L""};
+    ReleaseHeader header{request.release,       *clientVersion.value, request.server,
+                         request.launch,        UtcTimestamp(now),    L"",
+                         collected.value->notes};
     if (signingKey && request.validDays > 0) {
         header.expires = UtcTimestamp(now + static_cast<uint64_t>(request.validDays) * kTimePerDay);
     }

@@ -20,6 +20,7 @@ struct PublishRequest {
     std::wstring clientVersion;     // empty: the one the release's VersionInfo.ver holds
     std::wstring server;            // optional
     std::wstring launch;            // optional
+    std::wstring notes;             // --notes: a file of the release, relative to the game folder; optional
     std::wstring launcherFile;      // published as "Orvane.exe"; when empty, the game folder's own one is
     std::vector<std::wstring> keep; // --keep patterns (see glob.h)
     std::wstring signingKeyFile;    // --sign: the private key file; empty: the release is not signed

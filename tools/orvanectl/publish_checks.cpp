@@ -5,6 +5,7 @@
 #include "core/text.h"
 #include "orvanectl/file_system.h"
 #include "partners/download_server.h"
+#include "update/release_notes.h"
 #include "update/release_path.h"
 #include "update/version_stamp.h"
 
@@ -143,6 +144,27 @@ Outcome<Ok> CheckReleasePaths(const std::vector<NamedFile>& files) {
     return Failure(std::move(message));
 }
 
+Outcome<std::wstring> ReleaseNotesPath(const std::wstring& given, const std::vector<NamedFile>& files) {
+    using Result = Outcome<std::wstring>;
+    std::wstring wanted = given;
+    std::replace(wanted.begin(), wanted.end(), L'\\', L'/');
+    const auto file = std::find_if(files.begin(), files.end(), [&](const NamedFile& f) {
+        return CompareIgnoringCase(f.path, wanted) == 0;
+    });
+    if (file == files.end()) {
+        return Result::Failure(fmt::format(L"--notes \"{}\" names no file of the release: give the path of a "
+                                           L"text file below the game folder",
+                                           given));
+    }
+    if (auto text = ReadNotesFile(file->source); !text) {
+        return Result::Failure(
+            fmt::format(L"--notes \"{}\" cannot be shown by launchers ({}): the notes must "
+                        L"be UTF-8 text of at most 64 KiB",
+                        file->source, text.message));
+    }
+    return Result::Success(file->path);
+}
+
 Outcome<std::wstring> ReleaseClientVersion(const std::wstring& given, const std::wstring& versionFile) {
     using Result = Outcome<std::wstring>;
     std::optional<std::string> found;
@@ -242,6 +264,9 @@ Outcome<Ok> CheckSameRelease(const std::optional<Manifest>& served, const std::w
     }
     if (served->launch != release.launch) {
         changes.push_back(fmt::format(L"launch \"{}\", now \"{}\"", served->launch, release.launch));
+    }
+    if (served->notes != release.notes) {
+        changes.push_back(fmt::format(L"notes \"{}\", now \"{}\"", served->notes, release.notes));
     }
     if (changes.empty()) {
         return Success();

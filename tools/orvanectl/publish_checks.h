@@ -24,6 +24,11 @@ struct NamedFile {
 // the failure names every path that cannot be published.
 Outcome<Ok> CheckReleasePaths(const std::vector<NamedFile>& files);
 
+// The release path of the notes file that --notes names (`given`, relative to the game folder, "/" or "\\",
+// any letter case): the path of that file of the release, with "/" separators. Refused when it names no file
+// of the release, or one that launchers would not show (larger than 64 KiB, not UTF-8 text).
+Outcome<std::wstring> ReleaseNotesPath(const std::wstring& given, const std::vector<NamedFile>& files);
+
 // The client version to publish: `given` (--client-version; may be empty) checked against the one the
 // release's own version file holds (`versionFile`, its absolute path; empty when the release has none).
 // The launcher writes the client version into that file after an update, so a file that says another

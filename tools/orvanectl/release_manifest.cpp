@@ -29,6 +29,9 @@ std::string ManifestText(const ReleaseHeader& header, std::vector<ReleaseRow> ro
     if (!header.launch.empty()) {
         text += fmt::format("launch\t{}\n", WideToUtf8(header.launch));
     }
+    if (!header.notes.empty()) {
+        text += fmt::format("notes\t{}\n", WideToUtf8(header.notes));
+    }
     text +=
         fmt::format("launcher\t{}\ncreated\t{}\n", WideToUtf8(kLauncherVersion), WideToUtf8(header.created));
     if (!header.expires.empty()) {

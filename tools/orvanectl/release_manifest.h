@@ -16,6 +16,7 @@ struct ReleaseHeader {
     std::wstring launch;  // left out when empty
     std::wstring created; // UTC, ISO 8601
     std::wstring expires; // UTC, ISO 8601; left out when empty
+    std::wstring notes;   // the release's notes file, "/" separators; left out when empty
 };
 
 // One file row of manifest.txt.
@@ -38,7 +39,7 @@ struct ReleaseChunkRow {
 // Sorts the rows into the order manifest.txt lists them: by the bytes of their paths.
 void SortReleaseRows(std::vector<ReleaseRow>& rows);
 
-// manifest.txt (format 1): "format", "release", "clientversion", "server" and "launch" when given,
+// manifest.txt (format 1): "format", "release", "clientversion", "server", "launch" and "notes" when given,
 // "launcher" (this code base's launcher version), "created", "expires" when given, then one "f" row
 // per file in the order of the path bytes (SortReleaseRows), then one "c" row per chunk row in its
 // order, then the "p" row of the pack index when given. UTF-8 with LF line ends.
