@@ -21,8 +21,8 @@ void CreateMainControls() {
     ui.statusLabel =
         CreateControl(L"STATIC", PreparingText().c_str(), SS_LEFT | SS_EDITCONTROL, 30, 112, 700, 44, 0);
     ui.mainBar = CreateProgressBar(30, 168, 700, 16);
-    ui.detailLabel =
-        CreateControl(L"STATIC", L"", SS_LEFT | SS_NOTIFY, 30, 190, 700, 20, IdDetails, ui.smallFont);
+    ui.detailLabel = CreateControl(L"STATIC", L"", SS_LEFT | SS_EDITCONTROL | SS_NOTIFY, 30, 190, 700, 20,
+                                   IdDetails, ui.smallFont);
     MakeLink(ui.detailLabel, ui.detailLook);
     ui.detailTip = AddTooltip(ui.detailLabel, LogLinkTip());
     SetTooltip(ui.detailTip, ui.detailLabel, LogLinkTip(), false);

@@ -4,7 +4,6 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "ui/controls.h"
-#include "ui/status_layout.h"
 #include "ui/ui_state.h"
 #include "ui/update_start.h"
 
@@ -50,10 +49,9 @@ void RefreshPauseLink(Phase phase) {
         SetTextIfChanged(ui.pauseLink, text);
     }
     SetLinkOn(ui.pauseLink, ui.pauseLook, shown);
+    // The window's next layout gives the link its room at the end of the detail line.
     if ((::IsWindowVisible(ui.pauseLink) != FALSE) != shown) {
         ::ShowWindow(ui.pauseLink, shown ? SW_SHOWNA : SW_HIDE);
-        // The detail line gives the link its room while it is shown.
-        FitStatusLabel();
     }
 }
 

@@ -79,7 +79,7 @@ void EndFailedRun() {
     ::EnableWindow(ui.playButton, TRUE);
     ::EnableWindow(ui.repairButton, TRUE);
     const std::wstring log = LogFilePath(App().gameFolder);
-    SetTextIfChanged(ui.detailLabel, fmt::format(L"{} {}", Pick(L"Details:", L"Ayrıntılar:"), log));
+    SetTextIfChanged(ui.detailLabel, LogLinkText(log));
     // The path opens the log.
     SetLinkOn(ui.detailLabel, ui.detailLook, true);
     SetTooltip(ui.detailTip, ui.detailLabel, LogLinkTip(), true);
@@ -132,6 +132,10 @@ std::wstring VersionLineText(const std::wstring& clientVersion, int32_t release)
     }
     return fmt::format(L"{} {}  ·  {} {}", Pick(L"Version", L"Sürüm"), clientVersion,
                        Pick(L"release", L"yayın"), release);
+}
+
+std::wstring LogLinkText(const std::wstring& logPath) {
+    return fmt::format(L"{} {}", Pick(L"Details:", L"Ayrıntılar:"), logPath);
 }
 
 std::wstring CheckDetailText(uint64_t done, uint64_t total) {
@@ -187,9 +191,7 @@ void RefreshProgress() {
         clientVersion = progress.clientVersion;
         release = progress.release;
     }
-    if (SetTextIfChanged(ui.statusLabel, status)) {
-        FitStatusLabel();
-    }
+    SetTextIfChanged(ui.statusLabel, status);
     SetTextIfChanged(ui.versionLabel, VersionLineText(clientVersion, release));
 
     switch (phase) {
@@ -238,6 +240,8 @@ void RefreshProgress() {
     } else if (phase == Phase::Failed && !ui.failureShown) {
         EndFailedRun();
     }
+    // Long texts take room from the rows below them.
+    FitStatusLabel();
 }
 
 void RefreshLabels() {

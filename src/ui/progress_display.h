@@ -26,6 +26,9 @@ void SampleSpeed(SpeedSampler& sampler, uint64_t bytesDone, uint64_t now);
 // "Version 1.0.3  ·  release 42"; empty for release 0.
 std::wstring VersionLineText(const std::wstring& clientVersion, int32_t release);
 
+// "Details: <log path>": the detail line after a failure, a link to the log.
+std::wstring LogLinkText(const std::wstring& logPath);
+
 // "120 / 5000 files".
 std::wstring CheckDetailText(uint64_t done, uint64_t total);
 

@@ -17,7 +17,6 @@ constexpr int kBarTop = 168;
 constexpr int kBarHeight = 16;
 constexpr int kDetailTop = 190;
 constexpr int kDetailHeight = 20;
-constexpr int kPauseLinkWidth = 100;
 // The language label, the highest of the controls at the bottom.
 constexpr int kBottomControlsTop = 372;
 
@@ -32,6 +31,12 @@ RECT PlaceOf(HWND control) {
     ::GetWindowRect(control, &box);
     ::MapWindowPoints(HWND_DESKTOP, ::GetParent(control), reinterpret_cast<POINT*>(&box), 2);
     return box;
+}
+
+std::wstring TextOf(HWND control) {
+    wchar_t text[1024];
+    const int length = ::GetWindowTextW(control, text, 1024);
+    return std::wstring(text, static_cast<size_t>(length));
 }
 
 void MoveTo(HWND control, const RECT& box) {
@@ -54,7 +59,7 @@ int StatusWidth(double scale) {
     return ScaleBy(kWidth, scale);
 }
 
-StatusLayout LayoutForStatus(double scale, int textHeight) {
+StatusLayout LayoutForStatus(double scale, int textHeight, int detailHeight) {
     const int designed = ScaleBy(kStatusHeight, scale);
     const int shift = std::max(0, textHeight - designed);
     StatusLayout layout{Box(scale, kStatusTop, kStatusHeight, 0), Box(scale, kBarTop, kBarHeight, shift),
@@ -62,6 +67,7 @@ StatusLayout LayoutForStatus(double scale, int textHeight) {
     layout.status.bottom += shift;
     layout.pauseLink = layout.detail;
     layout.pauseLink.left = layout.detail.right - ScaleBy(kPauseLinkWidth, scale);
+    layout.detail.bottom += std::max(0, detailHeight - ScaleBy(kDetailHeight, scale));
     return layout;
 }
 
@@ -74,15 +80,13 @@ void FitStatusLabel() {
     if (ui.statusLabel == nullptr) {
         return;
     }
-    wchar_t text[1024];
-    const int length = ::GetWindowTextW(ui.statusLabel, text, 1024);
     WindowDcScope dc(ui.statusLabel);
-    const SIZE size = WrappedTextSize(dc.Dc(), ui.textFont, std::wstring(text, static_cast<size_t>(length)),
-                                      StatusWidth(ui.scale));
-    StatusLayout layout = LayoutForStatus(ui.scale, size.cy);
-    if (ui.pauseLink != nullptr && ::IsWindowVisible(ui.pauseLink)) {
-        layout.detail.right = layout.pauseLink.left;
-    }
+    const SIZE size = WrappedTextSize(dc.Dc(), ui.textFont, TextOf(ui.statusLabel), StatusWidth(ui.scale));
+    const bool linkShown = ui.pauseLink != nullptr && ::IsWindowVisible(ui.pauseLink);
+    const int detailWidth = StatusWidth(ui.scale) - (linkShown ? ScaleBy(kPauseLinkWidth, ui.scale) : 0);
+    const SIZE detail = WrappedTextSize(dc.Dc(), ui.smallFont, TextOf(ui.detailLabel), detailWidth);
+    StatusLayout layout = LayoutForStatus(ui.scale, size.cy, detail.cy);
+    layout.detail.right = layout.detail.left + detailWidth;
     MoveTo(ui.statusLabel, layout.status);
     MoveTo(ui.mainBar, layout.mainBar);
     MoveTo(ui.detailLabel, layout.detail);

@@ -32,8 +32,8 @@ HFONT MakeFont(int size, int weight, bool underline) {
 void CreateFontsAndBrushes() {
     uiState.titleFont = MakeFont(34, FW_BOLD);
     uiState.textFont = MakeFont(kTextFontSize, FW_NORMAL);
-    uiState.smallFont = MakeFont(13, FW_NORMAL);
-    uiState.linkFont = MakeFont(13, FW_NORMAL, true);
+    uiState.smallFont = MakeFont(kSmallFontSize, FW_NORMAL);
+    uiState.linkFont = MakeFont(kSmallFontSize, FW_NORMAL, true);
     uiState.bigFont = MakeFont(20, FW_BOLD);
     uiState.backgroundBrush = ::CreateSolidBrush(Colour::Background);
     uiState.panelBrush = ::CreateSolidBrush(Colour::Panel);

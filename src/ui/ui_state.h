@@ -117,6 +117,8 @@ HFONT MakeFont(int size, int weight, bool underline = false);
 
 // The text font's size and weight: the status line's font.
 inline constexpr int kTextFontSize = 16;
+// The small font's size: the detail line's font, among others.
+inline constexpr int kSmallFontSize = 13;
 
 // The fonts and the two brushes, in the order title, text, small, link, big; background, panel.
 void CreateFontsAndBrushes();

@@ -3,6 +3,8 @@
 #include "core/handles.h"
 #include "core/text.h"
 #include "ui/paint_scope.h"
+#include "ui/pause_control.h"
+#include "ui/progress_display.h"
 #include "ui/status_layout.h"
 #include "ui/ui_state.h"
 #include "update/http_client.h"
@@ -101,6 +103,45 @@ TEST(StatusLayout, EveryStatusLineFitsAtEveryScaleInBothLanguages) {
                 if (size.cy <= designed.status.bottom - designed.status.top) {
                     EXPECT_TRUE(EqualRect(&layout.mainBar, &designed.mainBar)) << where;
                 }
+            }
+        }
+    }
+    SetTurkish(false);
+}
+
+// The detail line under the tallest status line: the log's path in a deep game folder after a failure, and
+// the longest download lines while the Pause link takes the end of the line.
+TEST(StatusLayout, EveryDetailLineFitsUnderTheTallestStatusLine) {
+    const std::wstring deepLog = std::wstring(kGameFolder) +
+                                 L"\\Kurulumlar\\Orvane Online Kapali Beta Sunucusu" +
+                                 L"\\Yedek Kurulum Klasoru Ikinci Disk\\.orvane\\launcher.log";
+    const uint64_t huge = 5690000000000ULL;
+    WindowDcScope screen(nullptr);
+    for (const int dpi : {96, 120, 144, 192}) {
+        const double scale = dpi / 96.0;
+        GdiObject font(MakeFontAt(kTextFontSize, FW_NORMAL, scale));
+        GdiObject small(MakeFontAt(kSmallFontSize, FW_NORMAL, scale));
+        for (const bool turkish : {false, true}) {
+            SetTurkish(turkish);
+            int tallest = 0;
+            for (const std::wstring& line : StatusLines()) {
+                tallest = std::max<int>(tallest, WrappedTextSize(screen.Dc(), static_cast<HFONT>(font.Get()),
+                                                                 line, StatusWidth(scale))
+                                                     .cy);
+            }
+            const std::pair<std::wstring, bool> details[]{
+                {LogLinkText(deepLog), false},
+                {CheckDetailText(123455, 123456), false},
+                {DownloadDetailText(huge - 1, huge, 123456789.0, 123455, 123456), true},
+                {PausedDetailText(huge - 1, huge, 123455, 123456), true}};
+            for (const auto& [line, linkShown] : details) {
+                const int width = StatusWidth(scale) - (linkShown ? ScaleBy(kPauseLinkWidth, scale) : 0);
+                const SIZE size = WrappedTextSize(screen.Dc(), static_cast<HFONT>(small.Get()), line, width);
+                const StatusLayout layout = LayoutForStatus(scale, tallest, size.cy);
+                const std::string where = fmt::format("{} dpi: {}", dpi, WideToUtf8(line));
+                EXPECT_LE(size.cx, width) << where;
+                EXPECT_LE(size.cy, layout.detail.bottom - layout.detail.top) << where;
+                EXPECT_LE(layout.detail.bottom, StatusRoomBottom(scale)) << where;
             }
         }
     }

@@ -17,7 +17,7 @@ TEST_F(UpdateRunTest, GoodNotesReachTheWindowAndBadOnesOnlyTheLog) {
                             "\xEF\xBB\xBFRelease 8\nNew map: north\r\nDüzeltmeler\r\rend");
     Support::WriteFileBytes(source / L"data\\long.txt", std::string(65537, 'a'));
     Support::WriteFileBytes(source / L"data\\latin1.txt", "d\xFCzeltmeler\n");
-    Support::WriteFileBytes(source / L"data\\nul.txt", std::string("a\0b", 3));
+    Support::WriteFileBytes(source / L"data\\zero.txt", std::string("a\0b", 3));
     Publish(8, {L"--notes", L"notes/patch.txt"});
     UseMirror(Support::HttpBase());
     Run();
@@ -33,7 +33,7 @@ TEST_F(UpdateRunTest, GoodNotesReachTheWindowAndBadOnesOnlyTheLog) {
     const std::pair<std::string, std::string> bad[]{
         {"data/long.txt", "longer than 64 KiB"},
         {"data/latin1.txt", "not UTF-8 text"},
-        {"data/nul.txt", "not text: it holds a NUL character"},
+        {"data/zero.txt", "not text: it holds a NUL character"},
         {"data/gone.txt", "no file of the release"},
         {"../VersionInfo.ver", "not a path inside the game folder"},
     };
