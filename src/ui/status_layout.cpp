@@ -9,8 +9,6 @@ namespace Orv {
 namespace {
 
 // The design's places on the 96-dpi grid.
-constexpr int kLeft = 30;
-constexpr int kWidth = 700;
 constexpr int kStatusTop = 112;
 constexpr int kStatusHeight = 44;
 constexpr int kBarTop = 168;
@@ -22,7 +20,7 @@ constexpr int kBottomControlsTop = 372;
 
 RECT Box(double scale, int top, int height, int shift) {
     const int y = ScaleBy(top, scale) + shift;
-    return {ScaleBy(kLeft, scale), y, ScaleBy(kLeft, scale) + ScaleBy(kWidth, scale),
+    return {ScaleBy(kColumnLeft, scale), y, ScaleBy(kColumnLeft, scale) + ScaleBy(kColumnWidth, scale),
             y + ScaleBy(height, scale)};
 }
 
@@ -56,7 +54,7 @@ SIZE WrappedTextSize(HDC dc, HFONT font, const std::wstring& text, int width) {
 }
 
 int StatusWidth(double scale) {
-    return ScaleBy(kWidth, scale);
+    return ScaleBy(kColumnWidth, scale);
 }
 
 StatusLayout LayoutForStatus(double scale, int textHeight, int detailHeight) {
@@ -76,15 +74,23 @@ int StatusRoomBottom(double scale) {
 }
 
 void FitStatusLabel() {
-    const UiState& ui = Ui();
+    UiState& ui = Ui();
     if (ui.statusLabel == nullptr) {
         return;
     }
-    WindowDcScope dc(ui.statusLabel);
-    const SIZE size = WrappedTextSize(dc.Dc(), ui.textFont, TextOf(ui.statusLabel), StatusWidth(ui.scale));
+    const std::wstring status = TextOf(ui.statusLabel);
+    const std::wstring detailText = TextOf(ui.detailLabel);
     const bool linkShown = ui.pauseLink != nullptr && ::IsWindowVisible(ui.pauseLink);
+    // The window asks on every refresh; the texts are measured only when they or the link have changed.
+    std::wstring laidOutFor = status + L'\0' + detailText + (linkShown ? L"\0link" : L"");
+    if (laidOutFor == ui.laidOutFor) {
+        return;
+    }
+    ui.laidOutFor = std::move(laidOutFor);
+    WindowDcScope dc(ui.statusLabel);
+    const SIZE size = WrappedTextSize(dc.Dc(), ui.textFont, status, StatusWidth(ui.scale));
     const int detailWidth = StatusWidth(ui.scale) - (linkShown ? ScaleBy(kPauseLinkWidth, ui.scale) : 0);
-    const SIZE detail = WrappedTextSize(dc.Dc(), ui.smallFont, TextOf(ui.detailLabel), detailWidth);
+    const SIZE detail = WrappedTextSize(dc.Dc(), ui.smallFont, detailText, detailWidth);
     StatusLayout layout = LayoutForStatus(ui.scale, size.cy, detail.cy);
     layout.detail.right = layout.detail.left + detailWidth;
     MoveTo(ui.statusLabel, layout.status);

@@ -5,6 +5,7 @@
 #include "ui/link_label.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace Orv {
@@ -49,6 +50,10 @@ inline constexpr UINT_PTR kRefreshTimer = 1;
 inline constexpr UINT kRefreshMilliseconds = 100;
 
 inline constexpr int kRows = 4;
+
+// The column of the status line, the bars, the detail line and the notes, on the 96-dpi grid.
+inline constexpr int kColumnLeft = 30;
+inline constexpr int kColumnWidth = 700;
 
 // Memory of the transfer speed estimate.
 struct SpeedSampler {
@@ -99,7 +104,7 @@ struct UiState {
     // Memory of the progress display.
     bool failureShown = false;
     bool paused = false;        // the player paused the run; it has been asked to stop
-    bool resumeWanted = false;  // Resume was pressed before the paused run had ended
+    std::wstring laidOutFor;    // the status and detail texts and the link the places were last fitted to
     uint32_t downloadShown = 0; // the download bar's highest position in this run, in thousandths
     SpeedSampler sampler;
 };

@@ -82,17 +82,26 @@ std::vector<std::wstring> StatusLines() {
     return lines;
 }
 
-TEST(StatusLayout, EveryStatusLineFitsAtEveryScaleInBothLanguages) {
+// Every status line, then every detail line under the tallest status line: the log's path in a deep game
+// folder after a failure, and the longest download lines while the Pause link takes the end of the line.
+TEST(StatusLayout, EveryStatusAndDetailLineFitsAtEveryScaleInBothLanguages) {
+    const std::wstring deepLog = std::wstring(kGameFolder) +
+                                 L"\\Kurulumlar\\Orvane Online Kapali Beta Sunucusu" +
+                                 L"\\Yedek Kurulum Klasoru Ikinci Disk\\.orvane\\launcher.log";
+    const uint64_t huge = 5690000000000ULL;
     WindowDcScope screen(nullptr);
     for (const int dpi : {96, 120, 144, 192}) {
         const double scale = dpi / 96.0;
         GdiObject font(MakeFontAt(kTextFontSize, FW_NORMAL, scale));
+        GdiObject small(MakeFontAt(kSmallFontSize, FW_NORMAL, scale));
         const StatusLayout designed = LayoutForStatus(scale, 0);
         for (const bool turkish : {false, true}) {
             SetTurkish(turkish);
+            int tallest = 0;
             for (const std::wstring& line : StatusLines()) {
                 const SIZE size =
                     WrappedTextSize(screen.Dc(), static_cast<HFONT>(font.Get()), line, StatusWidth(scale));
+                tallest = std::max<int>(tallest, size.cy);
                 const StatusLayout layout = LayoutForStatus(scale, size.cy);
                 const std::string where = fmt::format("{} dpi: {}", dpi, WideToUtf8(line));
                 EXPECT_LE(size.cx, layout.status.right - layout.status.left) << where;
@@ -103,31 +112,6 @@ TEST(StatusLayout, EveryStatusLineFitsAtEveryScaleInBothLanguages) {
                 if (size.cy <= designed.status.bottom - designed.status.top) {
                     EXPECT_TRUE(EqualRect(&layout.mainBar, &designed.mainBar)) << where;
                 }
-            }
-        }
-    }
-    SetTurkish(false);
-}
-
-// The detail line under the tallest status line: the log's path in a deep game folder after a failure, and
-// the longest download lines while the Pause link takes the end of the line.
-TEST(StatusLayout, EveryDetailLineFitsUnderTheTallestStatusLine) {
-    const std::wstring deepLog = std::wstring(kGameFolder) +
-                                 L"\\Kurulumlar\\Orvane Online Kapali Beta Sunucusu" +
-                                 L"\\Yedek Kurulum Klasoru Ikinci Disk\\.orvane\\launcher.log";
-    const uint64_t huge = 5690000000000ULL;
-    WindowDcScope screen(nullptr);
-    for (const int dpi : {96, 120, 144, 192}) {
-        const double scale = dpi / 96.0;
-        GdiObject font(MakeFontAt(kTextFontSize, FW_NORMAL, scale));
-        GdiObject small(MakeFontAt(kSmallFontSize, FW_NORMAL, scale));
-        for (const bool turkish : {false, true}) {
-            SetTurkish(turkish);
-            int tallest = 0;
-            for (const std::wstring& line : StatusLines()) {
-                tallest = std::max<int>(tallest, WrappedTextSize(screen.Dc(), static_cast<HFONT>(font.Get()),
-                                                                 line, StatusWidth(scale))
-                                                     .cy);
             }
             const std::pair<std::wstring, bool> details[]{
                 {LogLinkText(deepLog), false},
